@@ -1,0 +1,187 @@
+#include "capture/PacketStore.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "capture/CaptureFilters.h"
+#include "decode/IPHeaders.h"
+#include "decode/LinkHeaders.h"
+#include "decode/Names.h"
+#include "decode/TransportHeaders.h"
+#include "framework/ErrorLog.h"
+#include "framework/Tick.h"
+
+namespace {
+
+std::atomic<ArrivalView*> arrivalView{nullptr};
+
+constexpr uint16_t kTypeIPv4 = 0x0800;
+constexpr uint16_t kTypeIPv6 = 0x86DD;
+constexpr uint16_t kTypeARP = 0x0806;
+constexpr uint16_t kTypeRARP = 0x8035;
+
+}  // namespace
+
+PacketStore& GetPacketStore() {
+    static PacketStore store;
+    return store;
+}
+
+void SetArrivalView(ArrivalView* view) { arrivalView.store(view, std::memory_order_release); }
+
+int ShowStatus(const char* text, int pane) {
+    ArrivalView* view = arrivalView.load(std::memory_order_acquire);
+    if (!view) return 1;
+    str line("  ");
+    line += text;
+    view->SetStatusText(pane, line.c_str());
+    return 1;
+}
+
+int IsCapturing() { return GetPacketStore().captureWanted.load(std::memory_order_acquire); }
+
+int StartCapture() {
+    PacketStore& store = GetPacketStore();
+    uint32_t unset = 0;
+    store.startTick.compare_exchange_strong(unset, TickCount(), std::memory_order_acq_rel);
+    store.captureWanted.store(1, std::memory_order_release);
+    return 1;
+}
+
+int StopCapture() {
+    GetPacketStore().captureWanted.store(0, std::memory_order_release);
+    return 1;
+}
+
+bool AllocateStore() {
+    PacketStore& store = GetPacketStore();
+    if (!store.records) {
+        store.records.reset(new (std::nothrow) PacketRecord[PacketStore::kLimit]);
+    }
+    return store.records != nullptr;
+}
+
+void ResetRecord(PacketRecord& record) {
+    record.data.reset();
+    record.index = 0;
+    record.timeOffset = 0;
+    record.frameType = 0;
+    record.isIp = 0;
+    record.protocol = 0;
+    record.source.Clear();
+    record.destination.Clear();
+    record.sourcePort = 0;
+    record.destinationPort = 0;
+    record.length = 0;
+}
+
+void ClearStore() {
+    PacketStore& store = GetPacketStore();
+    const int32_t count = store.Count();
+    for (int32_t i = 0; i < count; ++i) ResetRecord(store.records[i]);
+    store.count.store(0, std::memory_order_release);
+    store.startTick.store(0, std::memory_order_release);
+}
+
+void ProtocolName(const PacketRecord& record, str& text) {
+    text.Clear();
+    if (record.isIp == 1) {
+        IPProtocolName(record.protocol, text);
+    } else {
+        EthertypeName(record.protocol, text);
+    }
+}
+
+int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool updateStatus,
+                  const LoaderInfo* loader) {
+    if (length - 40u > 65495u) {
+        Report(nullptr, 0, "Packet too large or too small", 3);
+        return 0;
+    }
+    PacketStore& store = GetPacketStore();
+    const int32_t count = store.count.load(std::memory_order_relaxed);
+    if (count >= store.limit) {
+        store.captureWanted.store(0, std::memory_order_release);
+        ShowStatus("Packet capture stopped - packet limit reached.", 0);
+        return 0;
+    }
+    if (!store.records) {
+        // The one-time allocation failed: there is nowhere to put the frame.
+        Report(nullptr, 0, "Could not allocate space for packet.", 3);
+        return 0;
+    }
+
+    PacketRecord& slot = store.records[count];
+    if (loader && loader->hasIpFlag) slot.isIp = loader->isIp;
+
+    const uint8_t* cursor = data;
+    int32_t remaining = static_cast<int32_t>(length);
+    IPHeader ip;
+    bool ipParsed = false;
+    if (frameType == 2) {
+        slot.frameType = 2;
+        EthernetHeader ethernet;
+        ethernet.Parse(cursor, remaining);
+        slot.protocol = ethernet.GetType();
+        if (slot.protocol == kTypeIPv4 || slot.protocol == kTypeIPv6) {
+            ipParsed = ip.Parse(cursor, remaining);
+        } else if (slot.protocol == kTypeARP || slot.protocol == kTypeRARP) {
+            ARPHeader arp;
+            uint32_t sender = 0, target = 0;
+            if (arp.Parse(cursor, remaining) && arp.GetProtocolType() == kTypeIPv4 &&
+                arp.GetIPv4Addresses(sender, target)) {
+                slot.source.AssignIPv4(sender);
+                slot.destination.AssignIPv4(target);
+            }
+        }
+    } else {
+        slot.frameType = 1;
+        ipParsed = ip.Parse(cursor, remaining);
+    }
+    if (ipParsed) slot.isIp = 1;
+
+    slot.index = static_cast<uint32_t>(count);
+    slot.timeOffset = loader ? loader->timeOffset
+                             : TickCount() - store.startTick.load(std::memory_order_acquire);
+
+    if (slot.isIp == 1) {
+        slot.protocol = ip.GetProtocol();
+        ip.GetAddressText(slot.source, slot.destination);
+        // A later fragment carries no transport header, so it has no ports.
+        if ((slot.protocol == 6 || slot.protocol == 17) && !ip.IsLaterFragment()) {
+            UDPHeader ports;  // TCP and UDP both begin with the two ports
+            ports.Parse(cursor, remaining);
+            slot.sourcePort = ports.GetSourcePort();
+            slot.destinationPort = ports.GetDestPort();
+        }
+    }
+
+    slot.length = length;
+    slot.data.reset(new (std::nothrow) uint8_t[length]);
+    if (!slot.data) {
+        Report(nullptr, 0, "Could not allocate space for packet.", 3);
+        ResetRecord(slot);
+        return 0;
+    }
+    std::memcpy(slot.data.get(), data, length);
+
+    if (TestCaptureFilters(GetCaptureFilterSet(), slot) == 0) {
+        ResetRecord(slot);
+        return 1;
+    }
+
+    ArrivalView* view = arrivalView.load(std::memory_order_acquire);
+    if (view) view->AddPacketRow(slot.index);
+    if (updateStatus && view) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%u / %d", slot.index, store.limit);
+        ShowStatus(text, 2);
+    }
+    store.count.store(count + 1, std::memory_order_release);
+    return 1;
+}
+
+void OnRawIpFrame(const uint8_t* data, uint32_t length) { HandleArrival(data, length, 1, true); }
+
+void OnEthernetFrame(const uint8_t* data, uint32_t length) { HandleArrival(data, length, 2, true); }

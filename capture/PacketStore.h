@@ -1,0 +1,81 @@
+// The in-memory packet store and the arrival handler through which every captured or loaded
+// frame becomes a record.
+//
+// Sharing without a lock: one source writes records at a time; a record is complete (and its row
+// announced) before `count` advances with a release store; readers use only records below
+// `count` (acquire load), which never change until the store is cleared on the interface thread
+// after the capture has been stopped.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "framework/str.h"
+
+struct PacketRecord {
+    uint32_t index = 0;
+    uint32_t timeOffset = 0;  // ms from the capture start tick, or as the file gives it
+    uint16_t frameType = 0;   // 1 raw IP datagram, 2 Ethernet frame
+    uint16_t isIp = 0;
+    uint16_t protocol = 0;    // IP protocol when isIp, else the link protocol type
+    str source;
+    str destination;
+    uint16_t sourcePort = 0;
+    uint16_t destinationPort = 0;
+    uint32_t length = 0;
+    std::unique_ptr<uint8_t[]> data;
+};
+
+struct PacketStore {
+    static constexpr int32_t kLimit = 0x10000;
+
+    std::unique_ptr<PacketRecord[]> records;
+    std::atomic<int32_t> count{0};
+    const int32_t limit = kLimit;
+    std::atomic<uint32_t> startTick{0};
+    std::atomic<int32_t> captureWanted{0};
+
+    // The record at index, for readers that hold an index below count.
+    const PacketRecord& operator[](int32_t index) const { return records[index]; }
+    int32_t Count() const { return count.load(std::memory_order_acquire); }
+};
+
+PacketStore& GetPacketStore();
+
+// What the arrival handler needs of the main window. The window implements it; headless modes
+// and tests supply their own. Calls may come from any thread and must return at once.
+class ArrivalView {
+public:
+    virtual void AddPacketRow(uint32_t index) = 0;
+    virtual void SetStatusText(int pane, const char* text) = 0;
+
+protected:
+    ~ArrivalView() = default;
+};
+
+// Installs the view (null: none). Set while no frame is being delivered.
+void SetArrivalView(ArrivalView* view);
+
+// What a file loader hands over with a frame: its time from the file and, for the own format,
+// the stored IP flag. Live captures pass none.
+struct LoaderInfo {
+    uint32_t timeOffset = 0;
+    bool hasIpFlag = false;
+    uint16_t isIp = 0;
+};
+
+int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool updateStatus,
+                  const LoaderInfo* loader = nullptr);
+void OnRawIpFrame(const uint8_t* data, uint32_t length);
+void OnEthernetFrame(const uint8_t* data, uint32_t length);
+
+int IsCapturing();
+int StartCapture();
+int StopCapture();
+// Allocates the store once; later calls keep it. Returns false when there are no slots.
+bool AllocateStore();
+void ClearStore();
+void ResetRecord(PacketRecord& record);
+void ProtocolName(const PacketRecord& record, str& text);
+int ShowStatus(const char* text, int pane);

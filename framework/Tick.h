@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+
+// Milliseconds of the monotonic clock as a wrapping 32-bit count, the unit of every capture time.
+inline uint32_t TickCount() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
