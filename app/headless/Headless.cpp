@@ -2,9 +2,29 @@
 
 #include <cstdio>
 
-// The modes that read capture files arrive with the file readers and the decoders.
+#include "app/headless/Describe.h"
+#include "app/headless/Modes.h"
+
+namespace {
+
+struct ModeEntry {
+    HeadlessMode mode;
+    int (*run)(const HeadlessOptions&);
+};
+
+// One entry per headless mode.
+constexpr ModeEntry kModes[] = {
+    {HeadlessMode::List, RunList},
+    {HeadlessMode::Describe, RunDescribe},
+    {HeadlessMode::Tree, RunDescribe},
+};
+
+}  // namespace
+
 int RunHeadless(const HeadlessOptions& options) {
-    std::fprintf(stderr, "tidewatch: capture files cannot be read by this build yet\n");
+    for (const ModeEntry& entry : kModes) {
+        if (entry.mode == options.mode) return entry.run(options);
+    }
     std::fputs(HeadlessUsage(), stderr);
     return 2;
 }

@@ -1,0 +1,56 @@
+// The own capture format: no file header, records back to back to the end of the file, each
+// frame type (2), IP flag (2), length N (4), time offset in ms (4), then N frame bytes.
+#include <array>
+
+#include "files/LoaderSupport.h"
+
+namespace {
+
+constexpr size_t kRecordHeaderSize = 12;
+
+}  // namespace
+
+bool ReadOwnCapture(FILE* file) {
+    auto buffer = loader::TakeFrameBuffer();
+    if (!buffer) return false;
+    for (;;) {
+        std::array<uint8_t, kRecordHeaderSize> header;
+        const size_t got = std::fread(header.data(), 1, header.size(), file);
+        // Fewer than the 2 bytes of a frame type: the file is finished.
+        if (got < 2) return true;
+        if (got < header.size()) return false;
+        const uint16_t frameType = loader::Le16<0>(header);
+        const uint16_t ipFlag = loader::Le16<2>(header);
+        const uint32_t length = loader::Le32<4>(header);
+        const uint32_t timeOffset = loader::Le32<8>(header);
+        if (length > kMaxFrameLength) return false;
+        if (!loader::ReadExact(file, buffer.get(), length)) return false;
+        if (!loader::HandOver(buffer.get(), length, frameType, timeOffset, &ipFlag)) return false;
+    }
+}
+
+bool WriteOwnCapture(const char* path) {
+    FILE* file = std::fopen(path, "w+b");
+    if (!file) return false;
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    const PacketStore& store = GetPacketStore();
+    // The count is read afresh for every record: a capture that is still delivering while the
+    // file is written adds what it stores before the writer reaches the end.
+    for (int32_t i = 0; i < store.Count(); ++i) {
+        const PacketRecord& record = store[i];
+        const uint16_t frameType = htole16(record.frameType);
+        const uint16_t ipFlag = htole16(record.isIp);
+        const uint32_t length = htole32(record.length);
+        const uint32_t timeOffset = htole32(record.timeOffset);
+        std::array<uint8_t, kRecordHeaderSize> header;
+        std::memcpy(header.data(), &frameType, 2);
+        std::memcpy(header.data() + 2, &ipFlag, 2);
+        std::memcpy(header.data() + 4, &length, 4);
+        std::memcpy(header.data() + 8, &timeOffset, 4);
+        // Write errors are not looked at: the writer always finishes and reports success.
+        std::fwrite(header.data(), 1, header.size(), file);
+        std::fwrite(record.data.get(), 1, record.length, file);
+    }
+    std::fclose(file);
+    return true;
+}

@@ -1,0 +1,513 @@
+// Real traffic between two network namespaces, captured with tcpdump, described by
+// `tidewatch --describe` and compared field by field with tshark's dissection of the same file:
+// addresses, ports, TCP flags, ICMP and ICMPv6 types and codes, ARP opcodes and addresses, and
+// the IPv4, TCP, UDP, ICMP and ICMPv6 checksum verdicts.
+//
+// Needs root (namespaces, veth, capture) and ip, tcpdump, tshark, ping, arping and nc; skipped
+// otherwise. The veth pair has transmit checksum offload switched off before it is moved into
+// the namespaces: with it on, the kernel leaves TCP and UDP checksums to a "card" that never
+// fills them in, and every capture would show them as wrong.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "decode/DescriptionTree.h"
+#include "tests/app/DescribeRun.h"
+
+using namespace describetest;
+using filetest::HaveTool;
+using filetest::ReadFile;
+using filetest::RunShell;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Fields = std::map<std::string, std::string>;
+
+std::string Trim(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// Runs a command to its end; its output (both streams) goes to `output`.
+int Shell(const std::string& command, std::string* output = nullptr) {
+    int status = -1;
+    std::string out = RunShell(command + " 2>&1", &status);
+    if (output) *output = out;
+    return status;
+}
+
+// A process of our own in the background, its output in a file; stopped by its id.
+class Background {
+public:
+    Background(const std::vector<std::string>& argv, const std::string& log,
+               const std::string& input = "/dev/null") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int in = open(input.c_str(), O_RDONLY);
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0) _exit(127);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<char*> args;
+            for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Background() { Stop(SIGKILL, std::chrono::milliseconds(0)); }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    // Sends the signal and waits for the exit; SIGKILL after the grace time. True when the
+    // process ended by itself within it.
+    bool Stop(int signal, std::chrono::milliseconds grace) {
+        if (pid_ <= 0) return false;
+        kill(pid_, signal);
+        const auto deadline = Clock::now() + grace;
+        int status = 0;
+        for (;;) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            if (Clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return false;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Polls until the check holds or the time is up.
+template <class Check>
+bool WaitFor(Check check, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!check()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// Transmit checksum offload off, as `ethtool -K IF tx off` does.
+bool DisableTxChecksumOffload(const std::string& interface) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return false;
+    ethtool_value value{};
+    value.cmd = ETHTOOL_STXCSUM;
+    value.data = 0;
+    ifreq request{};
+    std::strncpy(request.ifr_name, interface.c_str(), IFNAMSIZ - 1);
+    request.ifr_data = reinterpret_cast<char*>(&value);
+    const bool ok = ioctl(fd, SIOCETHTOOL, &request) == 0;
+    close(fd);
+    return ok;
+}
+
+// Two namespaces joined by a veth pair; both are deleted however the test ends.
+class NamespacePair {
+public:
+    explicit NamespacePair(const std::string& tag)
+        : a("twA" + tag), b("twB" + tag), ifA("twa" + tag), ifB("twb" + tag) {}
+    ~NamespacePair() {
+        Shell("ip netns del " + a);
+        Shell("ip netns del " + b);
+        Shell("ip link del " + ifA);  // only there when setting up stopped half way
+    }
+    NamespacePair(const NamespacePair&) = delete;
+    NamespacePair& operator=(const NamespacePair&) = delete;
+
+    std::string InA(const std::string& command) const {
+        return "ip netns exec " + a + " " + command;
+    }
+    std::string InB(const std::string& command) const {
+        return "ip netns exec " + b + " " + command;
+    }
+
+    const std::string a, b, ifA, ifB;
+};
+
+// One frame as tshark dissects it: the field names are tshark's.
+const char* const kTsharkFields[] = {
+    "frame.number",
+    "ip.src",
+    "ip.dst",
+    "ip.checksum.status",
+    "ipv6.src",
+    "ipv6.dst",
+    "tcp.srcport",
+    "tcp.dstport",
+    "tcp.flags",
+    "tcp.checksum.status",
+    "udp.srcport",
+    "udp.dstport",
+    "udp.checksum.status",
+    "icmp.type",
+    "icmp.code",
+    "icmp.checksum.status",
+    "icmpv6.type",
+    "icmpv6.code",
+    "icmpv6.checksum.status",
+    "arp.opcode",
+    "arp.src.proto_ipv4",
+    "arp.dst.proto_ipv4",
+};
+
+std::vector<Fields> Tshark(const std::string& pcap) {
+    std::string command =
+        "tshark -r '" + pcap +
+        "' -o tcp.check_checksum:TRUE -o udp.check_checksum:TRUE -o ip.check_checksum:TRUE"
+        " -T fields -E separator=/t -E occurrence=f";
+    for (const char* field : kTsharkFields) command += std::string(" -e ") + field;
+    const std::string out = RunShell(command + " 2>/dev/null");
+    std::vector<Fields> frames;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        Fields fields;
+        size_t start = 0;
+        for (const char* field : kTsharkFields) {
+            const size_t tab = line.find('\t', start);
+            const std::string value =
+                line.substr(start, tab == std::string::npos ? std::string::npos : tab - start);
+            if (!value.empty()) fields[field] = value;
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        frames.push_back(fields);
+    }
+    return frames;
+}
+
+std::string After(const std::string& label, const char* prefix) {
+    return label.substr(std::strlen(prefix));
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// "0x1234 (Correct)" -> "1", as tshark gives checksum states: 0 bad, 1 good, 2 not verified,
+// 3 not present.
+std::string Verdict(const std::string& value) {
+    if (value.find("(Correct)") != std::string::npos) return "1";
+    if (value.find("(Incorrect)") != std::string::npos) return "0";
+    return "unchecked";
+}
+
+std::string CanonicalIPv6(const std::string& text) {
+    in6_addr address{};
+    if (inet_pton(AF_INET6, text.c_str(), &address) != 1) return "bad:" + text;
+    char out[INET6_ADDRSTRLEN];
+    inet_ntop(AF_INET6, &address, out, sizeof out);
+    return out;
+}
+
+int IcmpTypeFromTitle(const std::string& title) {
+    static const std::map<std::string, int> kNames = {
+        {"Echo Reply", 0},           {"Destination Unreachable", 3}, {"Source Quench", 4},
+        {"Redirect", 5},             {"Echo Request", 8},            {"Router Advertisement", 9},
+        {"Router Solicitation", 10}, {"Time Exceeded", 11},          {"Parameter Problem", 12},
+        {"Timestamp Request", 13},   {"Timestamp Reply", 14},        {"Information Request", 15},
+        {"Information Reply", 16},   {"Address Mask Request", 17},   {"Address Mask Reply", 18},
+        {"v6 Router Solicitation", 133}, {"v6 Neighbour Solicitation", 135},
+        {"v6 Multicast Listener Report", 143},
+    };
+    // "ICMP <name> Packet" or "ICMP Type <n> Packet"
+    const std::string name = title.substr(5, title.size() - 5 - 7);
+    if (StartsWith(name, "Type ")) return std::stoi(name.substr(5));
+    const auto found = kNames.find(name);
+    return found == kNames.end() ? -1 : found->second;
+}
+
+int IcmpCodeFromText(int type, const std::string& text) {
+    static const std::map<int, std::vector<std::string>> kTables = {
+        {3, {"network unreachable", "host unreachable", "protocol unreachable", "port unreachable",
+             "frag needed but don't fragment bit set", "source route failed",
+             "destination net unknown", "destination host unknown", "source host isolated",
+             "destination network administratively prohibited",
+             "destination host administratively prohibited", "network unreachable for TOS",
+             "host unreachable for TOS", "communication filtered", "host precedence violation",
+             "precedence cutoff in effect"}},
+        {5, {"redirect for network", "redirect for host", "redirect for TOS and network",
+             "redirect for TOS and host"}},
+        {11, {"TTL == 0 in transit", "TTL == 0 in reassembly"}},
+        {12, {"IP header bad", "required option missing"}},
+    };
+    const size_t unknown = text.find(" (Unknown)");
+    if (unknown != std::string::npos) return std::stoi(text.substr(0, unknown));
+    const auto table = kTables.find(type);
+    if (table == kTables.end()) return -1;
+    for (size_t code = 0; code < table->second.size(); ++code) {
+        if (table->second[code] == text) return static_cast<int>(code);
+    }
+    return -1;
+}
+
+// The description's fields under tshark's names. ICMP messages over IPv6 (protocol 58) are
+// named icmpv6; only the outer layers count (the header quoted in an ICMP error is skipped).
+Fields FromDescription(const std::string& text) {
+    Fields fields;
+    std::string layer;
+    bool overIPv6 = false;
+    int icmpType = -1;
+    auto put = [&](const std::string& key, const std::string& value) {
+        fields.emplace(key, value);  // the first occurrence wins, as with tshark's -E occurrence=f
+    };
+    ForEachDescriptionLine(text, [&](int depth, std::string_view view) {
+        const std::string label(view);
+        if (depth == 0) {
+            if (label == "IPv4 Header" && layer.rfind("ICMP", 0) == 0) {
+                layer = "quoted";
+            } else {
+                layer = label;
+            }
+            if (label == "IPv6 Header") overIPv6 = true;
+            if (StartsWith(label, "ICMP ")) {
+                icmpType = IcmpTypeFromTitle(label);
+                put(overIPv6 ? "icmpv6.type" : "icmp.type", std::to_string(icmpType));
+            }
+            if (label == "ARP Request Packet") put("arp.opcode", "1");
+            if (label == "ARP Reply Packet") put("arp.opcode", "2");
+            return;
+        }
+        if (layer == "IPv4 Header") {
+            if (StartsWith(label, "Source IP: ")) put("ip.src", After(label, "Source IP: "));
+            if (StartsWith(label, "Dest IP: ")) put("ip.dst", After(label, "Dest IP: "));
+            if (StartsWith(label, "Checksum: ")) put("ip.checksum.status", Verdict(label));
+        } else if (layer == "IPv6 Header") {
+            if (StartsWith(label, "Source IP: "))
+                put("ipv6.src", CanonicalIPv6(After(label, "Source IP: ")));
+            if (StartsWith(label, "Dest IP: "))
+                put("ipv6.dst", CanonicalIPv6(After(label, "Dest IP: ")));
+        } else if (layer == "TCP Header" || layer == "UDP Header") {
+            const std::string p = layer == "TCP Header" ? "tcp." : "udp.";
+            if (StartsWith(label, "Source port: "))
+                put(p + "srcport", After(label, "Source port: "));
+            if (StartsWith(label, "Dest port: ")) put(p + "dstport", After(label, "Dest port: "));
+            if (StartsWith(label, "Checksum: ")) put(p + "checksum.status", Verdict(label));
+            if (StartsWith(label, "Flags: ")) {
+                put("tcp.flags",
+                    std::to_string(std::stoul(After(label, "Flags: ").substr(0, 4), nullptr, 16)));
+            }
+        } else if (StartsWith(layer, "ICMP ")) {
+            const std::string p = overIPv6 ? "icmpv6." : "icmp.";
+            if (StartsWith(label, "Code: "))
+                put(p + "code", std::to_string(IcmpCodeFromText(icmpType, After(label, "Code: "))));
+            if (StartsWith(label, "Checksum: ")) put(p + "checksum.status", Verdict(label));
+        } else if (StartsWith(layer, "ARP ")) {
+            const size_t open = label.find(" (");
+            if (StartsWith(label, "Sender Protocol Address: ") && open != std::string::npos)
+                put("arp.src.proto_ipv4", label.substr(open + 2, label.size() - open - 3));
+            if (StartsWith(label, "Target Protocol Address: ") && open != std::string::npos)
+                put("arp.dst.proto_ipv4", label.substr(open + 2, label.size() - open - 3));
+        }
+    });
+    return fields;
+}
+
+// tshark's values in the description's form.
+Fields Normalised(Fields fields) {
+    for (const char* key : {"ipv6.src", "ipv6.dst"}) {
+        if (fields.count(key)) fields[key] = CanonicalIPv6(fields[key]);
+    }
+    if (fields.count("tcp.flags")) {
+        fields["tcp.flags"] = std::to_string(std::stoul(fields["tcp.flags"], nullptr, 16) & 0xff);
+    }
+    for (const char* key : {"tcp.checksum.status", "udp.checksum.status"}) {
+        if (fields.count(key) && fields[key] == "3") fields[key] = "unchecked";  // not present
+    }
+    // An ICMP error quotes a datagram; tshark also dissects the quoted transport header.
+    if (fields.count("icmp.type") || fields.count("icmpv6.type")) {
+        for (const char* key : {"tcp.srcport", "tcp.dstport", "tcp.flags", "tcp.checksum.status",
+                                "udp.srcport", "udp.dstport", "udp.checksum.status"}) {
+            fields.erase(key);
+        }
+    }
+    fields.erase("frame.number");
+    return fields;
+}
+
+}  // namespace
+
+TEST(RealTraffic, DescriptionsAgreeWithTshark) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root: network namespaces, veth and capture";
+    std::string missing;
+    for (const char* tool : {"ip", "tcpdump", "tshark", "ping", "arping", "nc", "ss", "bash"}) {
+        if (!HaveTool(tool)) missing += std::string(" ") + tool;
+    }
+    if (!missing.empty()) GTEST_SKIP() << "missing tools:" << missing << " (scripts/setup test)";
+
+    const auto started = Clock::now();
+    const std::string tag = std::to_string(getpid());
+    NamespacePair net(tag);
+    std::string output;
+    if (Shell("ip netns add " + net.a, &output) != 0) {
+        GTEST_SKIP() << "cannot create network namespaces here: " << Trim(output);
+    }
+    ASSERT_EQ(Shell("ip netns add " + net.b, &output), 0) << output;
+    ASSERT_EQ(Shell("ip link add " + net.ifA + " type veth peer name " + net.ifB, &output), 0)
+        << output;
+    const bool offloadOff = DisableTxChecksumOffload(net.ifA) && DisableTxChecksumOffload(net.ifB);
+    const std::string v4A = "10.200.7.1", v4B = "10.200.7.2";
+    const std::string v6A = "fd00:200:7::1", v6B = "fd00:200:7::2";
+    const std::string setup[] = {
+        "ip link set " + net.ifA + " netns " + net.a,
+        "ip link set " + net.ifB + " netns " + net.b,
+        net.InA("ip link set lo up"),
+        net.InB("ip link set lo up"),
+        net.InA("ip addr add " + v4A + "/24 dev " + net.ifA),
+        net.InB("ip addr add " + v4B + "/24 dev " + net.ifB),
+        net.InA("ip -6 addr add " + v6A + "/64 dev " + net.ifA + " nodad"),
+        net.InB("ip -6 addr add " + v6B + "/64 dev " + net.ifB + " nodad"),
+        net.InA("ip link set " + net.ifA + " up"),
+        net.InB("ip link set " + net.ifB + " up"),
+    };
+    for (const std::string& command : setup) {
+        ASSERT_EQ(Shell(command, &output), 0) << command << ": " << output;
+    }
+
+    const std::string dir = std::filesystem::current_path().string();
+    const std::string pcap = dir + "/real.pcap";
+    // Immediate mode: otherwise the frames of a ring block not yet handed over when tcpdump is
+    // stopped are lost.
+    Background capture({"ip", "netns", "exec", net.a, "tcpdump", "-i", net.ifA, "-n",
+                        "--immediate-mode", "-U", "-s", "0", "-w", pcap},
+                       dir + "/tcpdump.log");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            const auto log = ReadFile(dir + "/tcpdump.log");
+            return std::string(log.begin(), log.end()).find("listening on") != std::string::npos;
+        },
+        std::chrono::seconds(5)))
+        << "tcpdump did not start";
+
+    // Listeners in B: a TCP server for one connection and a UDP peer that answers the first
+    // datagram with a line of its own.
+    {
+        std::ofstream(dir + "/udp-reply.txt") << "udp reply from B\n";
+    }
+    Background tcpServer({"ip", "netns", "exec", net.b, "nc", "-l", v4B, "5555"},
+                         dir + "/tcp-server.log");
+    Background udpPeer({"ip", "netns", "exec", net.b, "nc", "-u", "-l", v4B, "6666"},
+                       dir + "/udp-peer.log", dir + "/udp-reply.txt");
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::string sockets;
+            Shell(net.InB("ss -ltnu"), &sockets);
+            return sockets.find(":5555") != std::string::npos &&
+                   sockets.find(":6666") != std::string::npos;
+        },
+        std::chrono::seconds(5)))
+        << "the listeners in " << net.b << " did not start";
+
+    const std::string traffic[] = {
+        net.InA("ping -c 2 -i 0.2 -W 1 " + v4B),
+        net.InA("ping -6 -c 2 -i 0.2 -W 1 " + v6B),
+        net.InA("arping -c 2 -w 3 -I " + net.ifA + " " + v4B),
+        net.InA("sh -c 'printf \"hello tidewatch\\n\" | nc -N -w 2 " + v4B + " 5555'"),
+        net.InA("sh -c 'printf \"udp from A\\n\" | nc -u -w 1 " + v4B + " 6666'"),
+        // A closed port: B answers with an ICMP port unreachable. One datagram through bash's
+        // /dev/udp, since nc may leave before sending when its input ends at once.
+        net.InA("bash -c 'printf x >/dev/udp/" + v4B + "/6667'"),
+    };
+    for (const std::string& command : traffic) {
+        EXPECT_EQ(Shell(command, &output), 0) << command << ": " << output;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(capture.Stop(SIGINT, std::chrono::seconds(5))) << "tcpdump did not stop cleanly";
+    tcpServer.Stop(SIGTERM, std::chrono::seconds(1));
+    udpPeer.Stop(SIGTERM, std::chrono::seconds(1));
+
+    const ModeRun run = DescribeFile(pcap);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> packets = SplitPackets(run.out);
+    const std::vector<Fields> dissected = Tshark(pcap);
+    ASSERT_FALSE(dissected.empty()) << "tshark read nothing from " << pcap;
+    ASSERT_EQ(packets.size(), dissected.size());
+
+    std::map<std::string, int> seen;
+    int compared = 0;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        const Fields ours = FromDescription(packets[i]);
+        const Fields theirs = Normalised(dissected[i]);
+        for (const auto& [key, value] : theirs) {
+            if (StartsWith(key, "tcp.checksum") || StartsWith(key, "udp.checksum")) {
+                if (value == "2") continue;  // tshark did not verify it
+            }
+            const auto found = ours.find(key);
+            if (found == ours.end()) {
+                ADD_FAILURE() << "frame " << i + 1 << ": no " << key << " (tshark: " << value
+                              << ")\n" << packets[i];
+                continue;
+            }
+            EXPECT_EQ(found->second, value) << "frame " << i + 1 << ": " << key << "\n"
+                                            << packets[i];
+            ++compared;
+        }
+        // Every layer we name, tshark names too.
+        for (const auto& [key, value] : ours) {
+            if (key == "ip.checksum.status" && !theirs.count(key)) continue;  // a quoted header
+            EXPECT_TRUE(theirs.count(key)) << "frame " << i + 1 << ": tshark has no " << key;
+        }
+        if (theirs.count("icmp.type"))
+            ++seen["icmp " + theirs.at("icmp.type") + "/" + theirs.at("icmp.code")];
+        if (theirs.count("icmpv6.type")) ++seen["icmpv6 " + theirs.at("icmpv6.type")];
+        if (theirs.count("arp.opcode")) ++seen["arp " + theirs.at("arp.opcode")];
+        if (theirs.count("tcp.flags")) ++seen["tcp flags " + theirs.at("tcp.flags")];
+        if (theirs.count("udp.srcport"))
+            ++seen["udp " + theirs.at("udp.srcport") + ">" + theirs.at("udp.dstport")];
+        for (const char* key : {"tcp.checksum.status", "udp.checksum.status"}) {
+            if (ours.count(key) && ours.at(key) == "1") ++seen[std::string(key) + " correct"];
+        }
+    }
+    EXPECT_GT(compared, 0);
+
+    // The traffic we made is all there.
+    for (const char* kind : {"icmp 8/0", "icmp 0/0", "icmp 3/3", "icmpv6 128", "icmpv6 129",
+                             "arp 1", "arp 2", "tcp flags 2", "tcp flags 18"}) {
+        EXPECT_GT(seen[kind], 0) << "no " << kind << " in the capture";
+    }
+    bool udpBothWays = false;
+    for (const auto& [kind, count] : seen) {
+        if (StartsWith(kind, "udp 6666>")) udpBothWays = true;
+    }
+    EXPECT_TRUE(udpBothWays) << "no UDP answer from B";
+    if (offloadOff) {
+        EXPECT_GT(seen["tcp.checksum.status correct"], 0);
+        EXPECT_GT(seen["udp.checksum.status correct"], 0);
+    }
+    if (HasFailure()) {
+        ADD_FAILURE() << "the capture as tshark lists it:\n"
+                      << RunShell("tshark -n -r '" + pcap + "' 2>/dev/null");
+    }
+    RecordProperty("frames", static_cast<int>(packets.size()));
+    RecordProperty("fields_compared", compared);
+    RecordProperty("checksum_offload_disabled", offloadOff ? "yes" : "no");
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(20));
+}
