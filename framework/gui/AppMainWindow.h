@@ -1,0 +1,154 @@
+// The reusable top-level window: creates the main window at its stored placement, keeps the
+// four recent files in the File menu, routes menu commands, accelerators, mouse, resize and
+// close events to overridable operations, hides in the notification area when minimised, and
+// opens dropped files. The program's own main window derives from it and supplies the content.
+#pragma once
+
+#include <QIcon>
+#include <QPoint>
+#include <QString>
+#include <map>
+#include <memory>
+
+#include "framework/gui/StatusBar.h"
+#include "framework/gui/ToolBar.h"
+#include "framework/gui/Window.h"
+
+class QAction;
+class QMainWindow;
+class QMenu;
+class QSystemTrayIcon;
+class ShellWidget;
+class ClientArea;
+class AcceleratorFilter;
+
+class AppMainWindow : public Window {
+public:
+    static constexpr int kRecentFiles = 4;
+    static constexpr size_t kRecentFileLength = 260;
+    static constexpr int kMinimumWidth = 600;
+    static constexpr int kMinimumHeight = 450;
+
+    // Reads the recent files ("File3" down to "File0"; missing files are dropped) and reports
+    // the start of the program. The recent files go at that position of the File menu.
+    explicit AppMainWindow(int recentMenuPosition = 2);
+    ~AppMainWindow() override;
+
+    struct CreateOptions {
+        bool splash = true;  // the splash box for 4 seconds first
+        bool show = true;
+    };
+    // Creates the main window: splash, window at the stored placement with the product name as
+    // title, tool bar, status bar, content, " Ready", the recent-file menu; then shows it.
+    bool Create(const CreateOptions& options);
+    bool Create() { return Create(CreateOptions{}); }
+
+    // Opens a file as the command line, a dropped file or a recent file does: status texts,
+    // the recent-file list, the current file and the title around the open.
+    bool OpenByName(const char* path);
+    // Opens recent file n (0 to 3); refused while busy; a file that fails to open leaves the list.
+    void OpenRecentFile(int n);
+
+    // Runs a command as the menus, the tool bar and the accelerators do: the shell's own first,
+    // every other to OnCommand.
+    void Command(int id);
+
+    // The recent-file list, slot 0 the most recent.
+    const char* RecentFile(int slot) const;
+    void AddRecentFile(const char* path);
+    void RemoveRecentFile(int slot);
+    void RebuildRecentFileMenu();
+    void SetCurrentFile(const char* path);
+    const str& CurrentFile() const { return currentFile_; }
+    void UpdateTitle();
+
+    bool IsBusy() const { return busy_; }
+    void SetBusy(bool busy) { busy_ = busy; }
+    void SetMinimiseToTray(bool enabled) { minimiseToTray_ = enabled; }
+    bool IsInTray() const;
+    void RestoreFromTray();
+    // What a drop of these paths does: the first one is opened unless busy.
+    void DropFiles(const QStringList& paths);
+
+    // Menu check marks and items.
+    QAction* MenuAction(int command) const;
+    void CheckMenuItem(int command, bool checked);
+    bool IsMenuItemChecked(int command) const;
+    QMenu* FileMenu() const { return fileMenu_; }
+    // The menu at that position of the menu bar, or null.
+    QMenu* TopMenu(int position) const;
+
+    QMainWindow* MainWidget() const;
+    QWidget* Client() const;
+    StatusBar* GetStatusBar() const { return statusBar_.get(); }
+    ToolBar* GetToolBar() const { return toolBar_.get(); }
+
+    // Status-bar operations; they do nothing while there is no status bar.
+    virtual void SetStatusText(const char* text, int pane);
+    virtual void SetStatusTextFromString(int stringId, int pane);
+    virtual void SetStatusIconFromResource(int iconId, int pane);
+    virtual void SetStatusIcon(const QIcon& icon, int pane);
+    virtual void ClearStatusText(int pane);
+    virtual void ClearStatusIcon(int pane);
+    virtual void SetProgressPosition(int position);
+    virtual void StepProgress();
+    virtual void SetProgressRange(int minimum, int maximum);
+    virtual void SetProgressStep(int step);
+
+    // The placement stored when the window is destroyed (the restored rectangle).
+    void StorePlacement();
+
+protected:
+    friend class ShellWidget;
+    friend class ClientArea;
+    friend class AcceleratorFilter;
+
+    virtual void OnOpenFile() {}
+    virtual bool OpenFile(const char* path) = 0;
+    virtual void OnSaveFile() {}
+    virtual void OnCopy() {}
+    virtual void OnActivate(bool active) {}
+    virtual void OnResize(int width, int height) {}
+    virtual void OnLButtonDown(QPoint position) {}
+    virtual void OnMouseMove(QPoint position) {}
+    virtual void OnLButtonUp(QPoint position) {}
+    virtual bool MayClose() { return true; }
+    virtual void OnTimer(int timerId) {}
+    virtual bool CreateToolBar() { return true; }
+    virtual bool CreateStatusBar() { return true; }
+    virtual bool CreateContent() { return true; }
+    virtual void OnCommand(int id, int code) {}
+    // A menu is about to open: item is its position in the menu bar, or in its parent menu.
+    virtual void OnMenuSelect(int item, QMenu* menu) {}
+    virtual QString ToolTipText(int command) = 0;
+    virtual void OnLongOperationStarted() = 0;
+    virtual void OnLongOperationEnded() = 0;
+    virtual void OnFileOpened() {}
+
+    void ShowAbout();
+
+    std::unique_ptr<ToolBar> toolBar_;
+    std::unique_ptr<StatusBar> statusBar_;
+
+private:
+    void BuildMenu();
+    void OnMinimised();
+    void OnClosed();
+
+    int recentMenuPosition_;
+    char recentFiles_[kRecentFiles][kRecentFileLength] = {};
+    std::vector<QAction*> recentActions_;
+    QAction* recentSeparator_ = nullptr;
+    QAction* recentAnchor_ = nullptr;  // the File menu item the recent files go in front of
+    str currentFile_;
+    QSystemTrayIcon* tray_ = nullptr;
+    bool minimiseToTray_ = false;
+    bool busy_ = false;
+    bool destroyed_ = false;
+
+    ShellWidget* shell_ = nullptr;
+    ClientArea* client_ = nullptr;
+    AcceleratorFilter* accelerators_ = nullptr;
+    QMenu* fileMenu_ = nullptr;
+    std::map<int, QAction*> menuActions_;
+};

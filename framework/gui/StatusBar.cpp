@@ -1,0 +1,164 @@
+#include "framework/gui/StatusBar.h"
+
+#include <QMetaObject>
+#include <QPainter>
+#include <QProgressBar>
+#include <QSizeGrip>
+#include <QStyle>
+#include <QStyleOption>
+
+namespace {
+
+struct Pane {
+    QString text;
+    QIcon icon;
+};
+
+}  // namespace
+
+// The drawn bar: sunken panes with an icon and a text, and a size grip at the right end.
+class StatusBarWidget : public QWidget {
+public:
+    StatusBarWidget(StatusBar& owner, QWidget* parent, int panes)
+        : QWidget(parent), owner_(owner), panes_(static_cast<size_t>(panes)) {
+        setCursor(Qt::ArrowCursor);
+        grip_ = new QSizeGrip(this);
+    }
+
+    std::vector<Pane>& Panes() { return panes_; }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        // Every resize lays the panes out again (a minimised window is not resized in Qt).
+        owner_.Layout();
+        const QSize grip = grip_->sizeHint();
+        grip_->setGeometry(width() - grip.width(), height() - grip.height(), grip.width(),
+                           grip.height());
+    }
+
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const std::vector<int>& edges = owner_.PaneEdges();
+        const int iconSize = 16;
+        int left = 0;
+        for (size_t i = 0; i < panes_.size() && i < edges.size(); ++i) {
+            QRect pane(left, 2, edges[i] - left - 2, height() - 3);
+            left = edges[i];
+            painter.setPen(palette().color(QPalette::Mid));
+            painter.drawLine(pane.topLeft(), pane.topRight());
+            painter.drawLine(pane.topLeft(), pane.bottomLeft());
+            painter.setPen(palette().color(QPalette::Light));
+            painter.drawLine(pane.bottomLeft(), pane.bottomRight());
+            painter.drawLine(pane.topRight(), pane.bottomRight());
+            QRect inner = pane.adjusted(3, 1, -3, -1);
+            if (!panes_[i].icon.isNull()) {
+                const int top = inner.top() + (inner.height() - iconSize) / 2;
+                panes_[i].icon.paint(&painter, inner.left(), top, iconSize, iconSize);
+                inner.setLeft(inner.left() + iconSize + 4);
+            }
+            painter.setPen(palette().color(QPalette::WindowText));
+            painter.drawText(inner, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine,
+                             painter.fontMetrics().elidedText(panes_[i].text, Qt::ElideRight,
+                                                              inner.width()));
+        }
+    }
+
+private:
+    StatusBar& owner_;
+    std::vector<Pane> panes_;
+    QSizeGrip* grip_;
+};
+
+StatusBar::StatusBar(QWidget* parent, int panes, int progressPane)
+    : Control(parent), panes_(panes > 0 ? panes : 1), progressPane_(progressPane) {
+    auto* widget = new StatusBarWidget(*this, parent, panes_);
+    SetHandle(widget);
+    if (progressPane_ >= 0 && progressPane_ < panes_) {
+        progress_ = new QProgressBar(widget);
+        progress_->setTextVisible(false);
+        progress_->setRange(0, 100);
+        progress_->setValue(0);
+    }
+    widget->resize(parent ? parent->width() : 0, PreferredHeight());
+    widget->show();
+    Layout();
+}
+
+StatusBar::~StatusBar() { delete handle_.data(); }
+
+StatusBarWidget* StatusBar::Widget() const { return static_cast<StatusBarWidget*>(handle_.data()); }
+
+std::vector<int> StatusBar::ComputePaneEdges(int width, int panes, int rightEnd) {
+    std::vector<int> edges;
+    if (panes <= 0) return edges;
+    const int share = width / panes;
+    for (int i = 0; i < panes; ++i) edges.push_back(share * (i + 1));
+    edges.back() = rightEnd;
+    return edges;
+}
+
+void StatusBar::Layout() {
+    StatusBarWidget* widget = Widget();
+    if (!widget) return;
+    edges_ = ComputePaneEdges(widget->width(), panes_, widget->rect().right() + 1);
+    if (progress_) {
+        const int left = progressPane_ == 0 ? 0 : edges_[progressPane_ - 1];
+        progress_->setGeometry(left + 2, 3, edges_[progressPane_] - left - 5, widget->height() - 5);
+    }
+    widget->update();
+}
+
+int StatusBar::PreferredHeight() const {
+    const QWidget* widget = handle_;
+    const int text = widget ? widget->fontMetrics().height() : 14;
+    return std::max(text, 16) + 8;
+}
+
+void StatusBar::SetPaneText(int pane, const char* text) {
+    StatusBarWidget* widget = Widget();
+    if (!widget || pane < 0 || pane >= panes_) return;
+    widget->Panes()[pane].text = QString::fromUtf8(text ? text : "");
+    widget->update();
+}
+
+void StatusBar::SetPaneIcon(int pane, const QIcon& icon) {
+    StatusBarWidget* widget = Widget();
+    if (!widget || pane < 0 || pane >= panes_) return;
+    widget->Panes()[pane].icon = icon;
+    widget->update();
+}
+
+void StatusBar::ClearPaneText(int pane) { SetPaneText(pane, ""); }
+
+void StatusBar::ClearPaneIcon(int pane) { SetPaneIcon(pane, QIcon()); }
+
+QString StatusBar::PaneText(int pane) const {
+    StatusBarWidget* widget = Widget();
+    if (!widget || pane < 0 || pane >= panes_) return {};
+    return widget->Panes()[pane].text;
+}
+
+QIcon StatusBar::PaneIcon(int pane) const {
+    StatusBarWidget* widget = Widget();
+    if (!widget || pane < 0 || pane >= panes_) return {};
+    return widget->Panes()[pane].icon;
+}
+
+void StatusBar::SetProgressPosition(int position) {
+    progressPosition_ = position;
+    if (progress_) progress_->setValue(position);
+}
+
+void StatusBar::StepProgress() {
+    QWidget* widget = handle_;
+    if (!widget) return;
+    QMetaObject::invokeMethod(
+        widget, [this] { SetProgressPosition(progressPosition_ + progressStep_); },
+        Qt::QueuedConnection);
+}
+
+void StatusBar::SetProgressRange(int minimum, int maximum) {
+    if (progress_) progress_->setRange(minimum, maximum);
+}
+
+void StatusBar::SetProgressStep(int step) { progressStep_ = step; }

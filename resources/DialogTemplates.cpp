@@ -1,0 +1,57 @@
+#include "resources/DialogTemplates.h"
+
+#include <cstring>
+
+#include "resources/Resources.h"
+
+namespace res {
+
+namespace {
+
+const std::vector<DialogTemplate>& Templates() {
+    static const std::vector<DialogTemplate> templates = {
+        {kSplashDialog, nullptr, "Tidewatch", 220, 112, false,
+         {
+             {kIdAboutImage, ItemKind::Picture, "", 8, 8, 32, 32},
+             {kIdAboutProduct, ItemKind::Static, "Tidewatch", 48, 10, 164, 14},
+             {kIdSplashVersion, ItemKind::Static, "", 48, 26, 164, 10},
+             {kIdSplashNotice, ItemKind::Static, "", 8, 46, 204, 60},
+         }},
+        {kAboutDialog, nullptr, "About Tidewatch", 220, 84, true,
+         {
+             {kIdAboutImage, ItemKind::Picture, "", 8, 8, 32, 32},
+             {kIdAboutProduct, ItemKind::Static, "Tidewatch", 48, 10, 164, 14},
+             {kIdAboutVersion, ItemKind::Static, "", 48, 26, 164, 10},
+             {kIdSystemInfo, ItemKind::PushButton, "System &Info", 96, 62, 58, 14},
+             {kIdOk, ItemKind::DefaultButton, "OK", 160, 62, 52, 14},
+         }},
+        {0, kFindDialog, "Find", 283, 46, true,
+         {
+             {kIdFindText, ItemKind::Edit, "", 49, 7, 172, 12},
+             {kIdFindButton, ItemKind::DefaultButton, "&Find", 226, 7, 50, 14},
+             {kIdCancel, ItemKind::PushButton, "Cancel", 226, 24, 50, 14},
+             {-1, ItemKind::Static, "Find what:", 7, 7, 38, 11},
+             {kIdFindCaseSensitive, ItemKind::CheckBox, "&Case Sensitive", 43, 25, 63, 13},
+         }},
+    };
+    return templates;
+}
+
+}  // namespace
+
+const DialogTemplate* FindDialogTemplate(int id) {
+    for (const DialogTemplate& t : Templates()) {
+        if (t.name == nullptr && t.id == id) return &t;
+    }
+    return nullptr;
+}
+
+const DialogTemplate* FindDialogTemplate(const char* name) {
+    if (name == nullptr) return nullptr;
+    for (const DialogTemplate& t : Templates()) {
+        if (t.name && std::strcmp(t.name, name) == 0) return &t;
+    }
+    return nullptr;
+}
+
+}  // namespace res

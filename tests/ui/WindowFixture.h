@@ -1,0 +1,141 @@
+// A main window on the offscreen platform with fresh settings, an empty store, no filter rules,
+// and every box and dialog answered by the test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTableView>
+#include <QTreeWidget>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "capture/CaptureFilters.h"
+#include "capture/PacketStore.h"
+#include "decode/Dispatch.h"
+#include "framework/ErrorLog.h"
+#include "framework/Registry.h"
+#include "framework/gui/Dialog.h"
+#include "framework/gui/Window.h"
+#include "ui/CommonDialogs.h"
+#include "ui/DetailPane.h"
+#include "ui/PacketListModel.h"
+#include "ui/VizirMainWindow.h"
+
+struct ShownBox {
+    std::string text;
+    std::string caption;
+    unsigned flags;
+};
+
+class WindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        namespace fs = std::filesystem;
+        static int counter = 0;
+        folder_ = fs::current_path() / ("window-" + std::to_string(++counter));
+        fs::create_directories(folder_ / "config");
+        setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
+        WriteRegString("installdir", folder_.c_str());
+        ErrorLog::ResetForTesting();
+
+        SetMessageBoxHook([this](const char* text, const char* caption, unsigned flags) {
+            boxes.push_back({text, caption, flags});
+            if (answers.empty()) return static_cast<int>(kIdOk);
+            const int answer = answers.front();
+            answers.pop_front();
+            return answer;
+        });
+        SetFileDialogHook([this](const FileDialogRequest& request, str& path) {
+            requests.push_back(request);
+            if (paths.empty()) return false;
+            path = paths.front().c_str();
+            paths.pop_front();
+            return true;
+        });
+        ASSERT_TRUE(AllocateStore());
+        StopCapture();
+        ClearStore();
+        ResetFilters();
+        DecodeView.store(DecodeViewKind::PacketParser);
+        for (PacketColumnInfo& column : packetColumns) column.ascending = false;
+        packetColumns[0].ascending = true;
+        VizirMainWindow::SetAdministratorCheck([] { return 1; });
+    }
+
+    void TearDown() override {
+        window.reset();
+        SetMessageBoxHook(nullptr);
+        SetFileDialogHook(nullptr);
+        SetFontDialogHook(nullptr);
+        Dialog::SetRunHook(nullptr);
+        VizirMainWindow::SetAdministratorCheck(nullptr);
+        StopCapture();
+        ClearStore();
+        ResetFilters();
+    }
+
+    // Creates and shows the window (no splash) and lets it lay itself out.
+    void CreateWindow() {
+        window = std::make_unique<VizirMainWindow>();
+        AppMainWindow::CreateOptions options;
+        options.splash = false;
+        ASSERT_TRUE(window->Create(options));
+        Settle();
+    }
+
+    // Runs the event loop until the queued rows are in the list.
+    void Settle() {
+        for (int turn = 0; turn < 200; ++turn) {
+            QApplication::processEvents();
+            if (!window || !window->Model()->HasPending()) break;
+        }
+        QApplication::processEvents();
+    }
+
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    // The text a cell of the packet list shows.
+    std::string Cell(int row, int column) const {
+        return window->Model()
+            ->data(window->Model()->index(row, column), Qt::DisplayRole)
+            .toString()
+            .toStdString();
+    }
+
+    std::vector<std::string> RowTexts(int row) const {
+        std::vector<std::string> texts;
+        for (int column = 0; column < kPacketColumnCount; ++column) texts.push_back(Cell(row, column));
+        return texts;
+    }
+
+    void SelectRow(int row) {
+        QTableView* list = window->PacketList();
+        list->setFocus();
+        list->selectionModel()->setCurrentIndex(
+            window->Model()->index(row, 0),
+            QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+
+    int CurrentRow() const {
+        const QModelIndex current = window->PacketList()->currentIndex();
+        return current.isValid() ? current.row() : -1;
+    }
+
+    std::string TopLevelText(int position) const {
+        QTreeWidgetItem* item = window->DetailPane()->topLevelItem(position);
+        return item ? item->text(0).toStdString() : std::string();
+    }
+
+    std::string ErrorLogText() const;
+
+    std::filesystem::path folder_;
+    std::unique_ptr<VizirMainWindow> window;
+    std::vector<ShownBox> boxes;
+    std::deque<int> answers;
+    std::vector<FileDialogRequest> requests;
+    std::deque<std::string> paths;
+};

@@ -1,0 +1,103 @@
+#include "ui/CommonDialogs.h"
+
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <string>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+FileDialogHook& FileHook() {
+    static FileDialogHook hook;
+    return hook;
+}
+
+FontDialogHook& FontHook() {
+    static FontDialogHook hook;
+    return hook;
+}
+
+// The dialog's filter string: the text as shown, unless the patterns in its parentheses are
+// separated by ";" with blanks, which the dialog would take as part of a pattern; then the
+// request's own patterns, separated by blanks, stand in the parentheses.
+QString FilterString(const FileFilter& filter) {
+    QString text = QString::fromUtf8(filter.text);
+    const QString patterns = QString::fromUtf8(filter.pattern).replace(';', ' ');
+    const qsizetype open = text.lastIndexOf('(');
+    if (open >= 0 && text.mid(open).contains(';')) text = text.left(open + 1) + patterns + ")";
+    return text;
+}
+
+}  // namespace
+
+void SetFileDialogHook(FileDialogHook hook) { FileHook() = std::move(hook); }
+
+void SetFontDialogHook(FontDialogHook hook) { FontHook() = std::move(hook); }
+
+bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path) {
+    bool chosen = false;
+    if (FileHook()) {
+        chosen = FileHook()(request, path);
+    } else {
+        QFileDialog dialog(owner);
+        dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+        dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+        QStringList filters;
+        for (size_t i = 0; i < request.filterCount; ++i) {
+            filters << FilterString(request.filters[i]);
+        }
+        dialog.setNameFilters(filters);
+        if (request.selectedFilter < request.filterCount) {
+            dialog.selectNameFilter(filters[static_cast<qsizetype>(request.selectedFilter)]);
+        }
+        dialog.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+            path = dialog.selectedFiles().front().toUtf8().constData();
+            chosen = true;
+        }
+    }
+    // The path buffer holds maxPathLength characters with the terminator.
+    return chosen && path.Length() < request.maxPathLength;
+}
+
+bool ShowFontDialog(QWidget* owner, QFont& font) {
+    if (FontHook()) return FontHook()(font);
+    bool accepted = false;
+    const QFont chosen = QFontDialog::getFont(&accepted, QFont(), owner, QString(),
+                                              QFontDialog::FontDialogOptions());
+    if (accepted) font = chosen;
+    return accepted;
+}
+
+QFont DefaultFixedFont() { return QFontDatabase::systemFont(QFontDatabase::FixedFont); }
+
+void FontSettingText(const QFont& font, str& text) {
+    int height = font.pixelSize();
+    if (height <= 0) {
+        // A point size: the pixel height at the screen's 96 dots per logical inch.
+        height = static_cast<int>(std::lround(font.pointSizeF() * 96.0 / 72.0));
+    }
+    text = font.family().toUtf8().constData();
+    text += ",";
+    text.AppendInt(-height);
+}
+
+bool FontFromSetting(const char* text, QFont& font) {
+    if (!text || !*text) return false;
+    const char* comma = std::strchr(text, ',');
+    const std::string face = comma ? std::string(text, comma) : std::string(text);
+    const long height = comma ? std::strtol(comma + 1, nullptr, 10) : 0;
+    font = QFont(QString::fromUtf8(face.c_str()));
+    const QFont standard = DefaultFixedFont();
+    if (height != 0) {
+        font.setPixelSize(static_cast<int>(std::labs(height)));
+    } else if (standard.pixelSize() > 0) {
+        font.setPixelSize(standard.pixelSize());
+    } else {
+        font.setPointSizeF(standard.pointSizeF());
+    }
+    return true;
+}
