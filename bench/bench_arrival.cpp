@@ -15,6 +15,11 @@ namespace {
 std::atomic<uint64_t> allocations{0};
 }
 
+// The replacements below pair malloc with free throughout; g++ cannot see that through inlining.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+
 void* operator new(size_t n) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(n ? n : 1)) return p;

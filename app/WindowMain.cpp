@@ -1,0 +1,79 @@
+// The window program: started by tidewatch for the window mode, so that the command-line modes
+// load no GUI libraries. It takes what tidewatch was given: nothing, a capture file, or --demo.
+#include <QApplication>
+#include <QMessageBox>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "framework/ErrorLog.h"
+#include "ui/DemoCapture.h"
+#include "ui/VizirMainWindow.h"
+
+namespace {
+
+// Where the demonstration capture is written: the user's cache folder.
+std::string DemoCapturePath() {
+    namespace fs = std::filesystem;
+    fs::path folder;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) {
+        folder = cache;
+    } else if (const char* home = std::getenv("HOME"); home && *home) {
+        folder = fs::path(home) / ".cache";
+    } else {
+        folder = fs::temp_directory_path();
+    }
+    folder /= "tidewatch";
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return (folder / "demo.tdw").string();
+}
+
+void ShowCriticalError(const char* text) {
+    const QString message = QString::fromUtf8(text);
+    auto show = [message] { QMessageBox::critical(nullptr, "Critical Error", message); };
+    // A report from another thread must not wait for the interface thread, which may itself be
+    // waiting to report.
+    if (QThread::currentThread() == qApp->thread()) {
+        show();
+    } else {
+        QMetaObject::invokeMethod(qApp, show, Qt::QueuedConnection);
+    }
+}
+
+int RunWindow(int argc, char** argv, std::string file, bool demo) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName("Tidewatch");
+    QApplication::setOrganizationName("Tidecraft");
+    ErrorLog::SetCriticalHook(ShowCriticalError);
+    if (demo) {
+        file = DemoCapturePath();
+        if (!WriteDemoCapture(file.c_str())) {
+            std::fprintf(stderr, "tidewatch: cannot write the demonstration capture to %s\n",
+                         file.c_str());
+            file.clear();
+        }
+    }
+    int result = 1;
+    {
+        VizirMainWindow window;
+        if (window.Create()) {
+            if (!file.empty()) window.OpenByName(file.c_str());
+            result = QApplication::exec();
+        }
+    }
+    ErrorLog::SetCriticalHook(nullptr);
+    return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--demo") == 0) return RunWindow(1, argv, {}, true);
+    // Qt takes its own options out of the arguments; the file is the first of ours.
+    int qtArgc = 1;
+    return RunWindow(qtArgc, argv, argc > 1 ? argv[1] : std::string(), false);
+}
