@@ -24,45 +24,8 @@ namespace {
 
 using namespace frames;
 
-void Put16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-}
-void Put32(Bytes& out, uint32_t v) {
-    Put16(out, static_cast<uint16_t>(v >> 16));
-    Put16(out, static_cast<uint16_t>(v));
-}
-
-// A DNS name in labels, from dotted text.
-void PutName(Bytes& out, const std::string& name) {
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t dot = name.find('.', start);
-        if (dot == std::string::npos) dot = name.size();
-        out.push_back(static_cast<uint8_t>(dot - start));
-        out.insert(out.end(), name.begin() + static_cast<long>(start),
-                   name.begin() + static_cast<long>(dot));
-        start = dot + 1;
-    }
-    out.push_back(0);
-}
-
 const char* const kNames[] = {"www.example.com", "mail.example.org", "ns1.tidecraft.net",
                               "a.very.long.host.name.example.com", "printer.local"};
-
-Bytes DnsQuery(uint16_t id, const std::string& name, uint16_t type) {
-    Bytes out;
-    Put16(out, id);
-    Put16(out, 0x0100);  // standard query, recursion desired
-    Put16(out, 1);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, 0);
-    PutName(out, name);
-    Put16(out, type);
-    Put16(out, 1);  // IN
-    return out;
-}
 
 // The query's answer: one or two records, names compressed to the question (offset 12).
 Bytes DnsResponse(uint16_t id, const std::string& name, uint16_t type, uint32_t seed) {

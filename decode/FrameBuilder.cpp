@@ -5,18 +5,6 @@
 namespace frames {
 namespace {
 
-void Put16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-}
-
-void Put32(Bytes& out, uint32_t v) {
-    Put16(out, static_cast<uint16_t>(v >> 16));
-    Put16(out, static_cast<uint16_t>(v));
-}
-
-void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
-
 // The checksum field's offset within a transport header, or -1 when there is none to fill.
 int ChecksumOffset(uint8_t protocol) {
     switch (protocol) {
@@ -33,7 +21,7 @@ void FillChecksum(Bytes& segment, int offset, const Bytes& pseudo, bool zeroMean
     if (offset < 0 || segment.size() < static_cast<size_t>(offset) + 2) return;
     segment[offset] = segment[offset + 1] = 0;
     Bytes all = pseudo;
-    Append(all, segment);
+    PutBytes(all, segment);
     uint16_t sum = static_cast<uint16_t>(InternetChecksum(all.data(), static_cast<int32_t>(all.size())));
     // InternetChecksum sums with the first byte low, so its low byte goes first on the wire.
     if (zeroMeansNone && sum == 0) sum = 0xffff;
@@ -45,18 +33,62 @@ void FillChecksum(Bytes& segment, int offset, const Bytes& pseudo, bool zeroMean
 
 Bytes Text(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
+void Put8(Bytes& out, uint8_t v) { out.push_back(v); }
+
+void Put16(Bytes& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v >> 8));
+    out.push_back(static_cast<uint8_t>(v));
+}
+
+void Put32(Bytes& out, uint32_t v) {
+    Put16(out, static_cast<uint16_t>(v >> 16));
+    Put16(out, static_cast<uint16_t>(v));
+}
+
+void PutLE16(Bytes& out, uint16_t v) {
+    out.push_back(static_cast<uint8_t>(v));
+    out.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void PutBytes(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+void PutDnsName(Bytes& out, std::string_view name) {
+    while (!name.empty()) {
+        const size_t dot = name.find('.');
+        const std::string_view label = name.substr(0, dot);
+        Put8(out, static_cast<uint8_t>(label.size()));
+        out.insert(out.end(), label.begin(), label.end());
+        name = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
+    }
+    Put8(out, 0);
+}
+
+Bytes DnsQuery(uint16_t id, std::string_view name, uint16_t type) {
+    Bytes out;
+    Put16(out, id);
+    Put16(out, 0x0100);  // standard query, recursion desired
+    Put16(out, 1);
+    Put16(out, 0);
+    Put16(out, 0);
+    Put16(out, 0);
+    PutDnsName(out, name);
+    Put16(out, type);
+    Put16(out, 1);  // IN
+    return out;
+}
+
 Bytes Ethernet(const Mac& destination, const Mac& source, uint16_t type, const Bytes& payload) {
     Bytes out(destination.begin(), destination.end());
     out.insert(out.end(), source.begin(), source.end());
     Put16(out, type);
-    Append(out, payload);
+    PutBytes(out, payload);
     return out;
 }
 
 Bytes Ethernet8023(const Mac& destination, const Mac& source, uint8_t dsap, uint8_t ssap,
                    uint8_t control, const Bytes& payload) {
     Bytes llc{dsap, ssap, control};
-    Append(llc, payload);
+    PutBytes(llc, payload);
     return Ethernet(destination, source, static_cast<uint16_t>(llc.size()), llc);
 }
 
@@ -91,7 +123,7 @@ Bytes IPv4(uint8_t protocol, uint32_t source, uint32_t destination, const Bytes&
     uint16_t sum = static_cast<uint16_t>(InternetChecksum(out.data(), 20));
     out[10] = static_cast<uint8_t>(sum);
     out[11] = static_cast<uint8_t>(sum >> 8);
-    Append(out, segment);
+    PutBytes(out, segment);
     return out;
 }
 
@@ -113,7 +145,7 @@ Bytes IPv6(uint8_t nextHeader, const IPv6Address& source, const IPv6Address& des
     out.insert(out.end(), source.begin(), source.end());
     out.insert(out.end(), destination.begin(), destination.end());
     if (hopByHop) out.insert(out.end(), {nextHeader, 0, 0x05, 0x02, 0x00, 0x00, 0x01, 0x00});
-    Append(out, segment);
+    PutBytes(out, segment);
     return out;
 }
 
@@ -129,7 +161,7 @@ Bytes TCP(uint16_t sourcePort, uint16_t destinationPort, uint32_t sequence, uint
     Put16(out, window);
     Put16(out, 0);
     Put16(out, 0);
-    Append(out, payload);
+    PutBytes(out, payload);
     return out;
 }
 
@@ -139,14 +171,14 @@ Bytes UDP(uint16_t sourcePort, uint16_t destinationPort, const Bytes& payload) {
     Put16(out, destinationPort);
     Put16(out, static_cast<uint16_t>(8 + payload.size()));
     Put16(out, 0);
-    Append(out, payload);
+    PutBytes(out, payload);
     return out;
 }
 
 Bytes ICMP(uint8_t type, uint8_t code, uint32_t rest, const Bytes& payload) {
     Bytes out{type, code, 0, 0};
     Put32(out, rest);
-    Append(out, payload);
+    PutBytes(out, payload);
     return out;
 }
 

@@ -16,6 +16,18 @@ using IPv6Address = std::array<uint8_t, 16>;
 
 Bytes Text(std::string_view text);
 
+// Big-endian (network order) and little-endian appends, for payloads built by hand.
+void Put8(Bytes& out, uint8_t value);
+void Put16(Bytes& out, uint16_t value);
+void Put32(Bytes& out, uint32_t value);
+void PutLE16(Bytes& out, uint16_t value);
+void PutBytes(Bytes& out, const Bytes& more);
+
+// A DNS name as labels from dotted text, ended by the root label.
+void PutDnsName(Bytes& out, std::string_view name);
+// A standard query (recursion desired) for one name of the given type, class IN.
+Bytes DnsQuery(uint16_t id, std::string_view name, uint16_t type);
+
 Bytes Ethernet(const Mac& destination, const Mac& source, uint16_t type, const Bytes& payload);
 // An 802.3 frame: length field, LLC (DSAP, SSAP, control) and the payload.
 Bytes Ethernet8023(const Mac& destination, const Mac& source, uint8_t dsap, uint8_t ssap,

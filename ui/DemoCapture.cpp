@@ -8,6 +8,12 @@ namespace {
 using frames::Bytes;
 using frames::IPv4Address;
 using frames::Mac;
+using frames::Put16;
+using frames::Put32;
+using frames::Put8;
+using frames::PutBytes;
+using frames::PutDnsName;
+using frames::PutLE16;
 
 constexpr Mac kClientMac{0x00, 0x1b, 0x21, 0x3a, 0x4f, 0x10};
 constexpr Mac kGatewayMac{0x00, 0x0d, 0xb9, 0x41, 0x7c, 0x02};
@@ -30,53 +36,13 @@ constexpr frames::IPv6Address kClient6{0xfe, 0x80, 0, 0, 0, 0, 0, 0,
                                        0x02, 0x1b, 0x21, 0xff, 0xfe, 0x3a, 0x4f, 0x10};
 constexpr frames::IPv6Address kWeb6{0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80};
 
-void Put8(Bytes& out, uint8_t v) { out.push_back(v); }
-void Put16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-}
-void Put32(Bytes& out, uint32_t v) {
-    Put16(out, static_cast<uint16_t>(v >> 16));
-    Put16(out, static_cast<uint16_t>(v));
-}
-void PutLe16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutBytes(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
 void PutText(Bytes& out, std::string_view text, size_t width) {
     for (size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? text[i] : 0);
 }
 void PutWide(Bytes& out, std::string_view text, size_t characters) {
-    for (size_t i = 0; i < characters; ++i) PutLe16(out, i < text.size() ? text[i] : 0);
+    for (size_t i = 0; i < characters; ++i) PutLE16(out, i < text.size() ? text[i] : 0);
 }
 void PutMac(Bytes& out, const Mac& mac) { out.insert(out.end(), mac.begin(), mac.end()); }
-
-// A DNS name as labels.
-void PutName(Bytes& out, std::string_view name) {
-    while (!name.empty()) {
-        const size_t dot = name.find('.');
-        const std::string_view label = name.substr(0, dot);
-        Put8(out, static_cast<uint8_t>(label.size()));
-        out.insert(out.end(), label.begin(), label.end());
-        name = dot == std::string_view::npos ? std::string_view() : name.substr(dot + 1);
-    }
-    Put8(out, 0);
-}
-
-Bytes DnsQuery(uint16_t id, std::string_view name, uint16_t type) {
-    Bytes out;
-    Put16(out, id);
-    Put16(out, 0x0100);  // standard query, recursion desired
-    Put16(out, 1);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, 0);
-    PutName(out, name);
-    Put16(out, type);
-    Put16(out, 1);
-    return out;
-}
 
 Bytes DnsResponse(uint16_t id, std::string_view name) {
     Bytes out;
@@ -86,7 +52,7 @@ Bytes DnsResponse(uint16_t id, std::string_view name) {
     Put16(out, 2);
     Put16(out, 0);
     Put16(out, 0);
-    PutName(out, name);
+    PutDnsName(out, name);
     Put16(out, 1);
     Put16(out, 1);
     // www.example.com CNAME example.com (pointing into the question), then its address.
@@ -242,7 +208,7 @@ Bytes Bone() {
 Bytes DecDna() {
     Bytes items;
     auto item = [&items](uint16_t type, const Bytes& value) {
-        PutLe16(items, type);
+        PutLE16(items, type);
         Put8(items, static_cast<uint8_t>(value.size()));
         PutBytes(items, value);
     };
@@ -251,10 +217,10 @@ Bytes DecDna() {
     item(7, {0xaa, 0x00, 0x04, 0x00, 0x12, 0x34});  // hardware address
     item(100, {0x01});         // device
     Bytes out;
-    PutLe16(out, static_cast<uint16_t>(items.size() + 4));
+    PutLE16(out, static_cast<uint16_t>(items.size() + 4));
     Put8(out, 7);  // system identification
     Put8(out, 0);
-    PutLe16(out, 0x1234);
+    PutLE16(out, 0x1234);
     PutBytes(out, items);
     return out;
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "app/headless/HeadlessArrivalView.h"
+#include "app/headless/Output.h"
 #include "capture/PacketStore.h"
 #include "decode/DescriptionTree.h"
 #include "decode/Dispatch.h"
@@ -21,30 +22,7 @@ DecodeViewKind ViewFor(HeadlessView view) {
     return DecodeViewKind::PacketParser;
 }
 
-// Output gathered in a large block and written with one call per block: describing a full store
-// prints tens of megabytes in many small pieces.
-class Output {
-public:
-    Output() { buffer_.reserve(kFlushAt + 4096); }
-    ~Output() { Flush(); }
-    Output(const Output&) = delete;
-    Output& operator=(const Output&) = delete;
-
-    void Add(std::string_view text) {
-        buffer_.append(text);
-        if (buffer_.size() >= kFlushAt) Flush();
-    }
-    void Flush() {
-        if (!buffer_.empty()) std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
-        buffer_.clear();
-    }
-
-private:
-    static constexpr size_t kFlushAt = 1 << 18;
-    std::string buffer_;
-};
-
-void PrintPacket(const PacketRecord& record, int32_t index, bool asTree, str& text, Output& out) {
+void PrintPacket(const PacketRecord& record, int32_t index, bool asTree, str& text, HeadlessOutput& out) {
     DescribePacket(record, text);
     char heading[24];
     const int n = std::snprintf(heading, sizeof heading, "#%d\n", index);
@@ -77,7 +55,7 @@ int RunDescribe(const HeadlessOptions& options) {
     const PacketStore& store = GetPacketStore();
     const int32_t count = store.Count();
     {
-        Output out;
+        HeadlessOutput out;
         str text;
         if (options.packet >= 0) {
             if (options.packet < count) {
