@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -9,6 +10,7 @@
 #include <QStyle>
 #include <QTableView>
 #include <QThread>
+#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstring>
@@ -29,6 +31,9 @@ namespace {
 
 VizirMainWindow* instance = nullptr;
 VizirMainWindow::AdministratorCheck administratorCheck = IsUserAdministrator;
+VizirMainWindow::InterfaceSelector interfaceSelector;
+VizirMainWindow::WaitHook waitHook;
+VizirMainWindow::ContextMenuChooser contextMenuChooser;
 
 constexpr ToolBarButton kToolBarButtons[] = {
     {res::kImageOpen, res::kCmdOpen, true},
@@ -90,6 +95,16 @@ VizirMainWindow* VizirMainWindow::Instance() { return instance; }
 
 void VizirMainWindow::SetAdministratorCheck(AdministratorCheck check) {
     administratorCheck = check ? check : IsUserAdministrator;
+}
+
+void VizirMainWindow::SetInterfaceSelector(InterfaceSelector selector) {
+    interfaceSelector = std::move(selector);
+}
+
+void VizirMainWindow::SetWaitHook(WaitHook hook) { waitHook = std::move(hook); }
+
+void VizirMainWindow::SetContextMenuChooser(ContextMenuChooser chooser) {
+    contextMenuChooser = std::move(chooser);
 }
 
 VizirMainWindow::VizirMainWindow() : AppMainWindow(2) {
@@ -216,6 +231,9 @@ void VizirMainWindow::CreatePacketList() {
     QObject::connect(model_, &PacketListModel::RowsAppended, list_, [this](int, int) {
         if (autoScroll_) list_->scrollToBottom();
     });
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(list_, &QWidget::customContextMenuRequested, list_,
+                     [this](const QPoint& position) { ShowContextMenu(position); });
 }
 
 void VizirMainWindow::ApplyFont(const QFont& font) {
@@ -335,7 +353,22 @@ void VizirMainWindow::ClearCapture() {
     unsaved_.store(false);
 }
 
-void VizirMainWindow::Wait(uint32_t milliseconds) { QThread::msleep(milliseconds); }
+void VizirMainWindow::Wait(uint32_t milliseconds) {
+    if (waitHook) {
+        waitHook(milliseconds);
+        return;
+    }
+    if (!OnInterfaceThread()) {
+        QThread::msleep(milliseconds);
+        return;
+    }
+    // The window keeps painting and taking queued rows and status texts while the capture
+    // thread stops its driver; keys and clicks wait until the command is through.
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(milliseconds), Qt::PreciseTimer, &loop,
+                       &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
 
 bool VizirMainWindow::ShowFileDialog(const FileDialogRequest& request, str& path) {
     return ::ShowFileDialog(MainWidget(), request, path);
@@ -500,15 +533,156 @@ void VizirMainWindow::ToggleAutoStart() {
     WriteRegNumber("AutoStart", checked ? 1 : 0);
 }
 
+void VizirMainWindow::StartCommand() {
+    if (captureAllowed.load() == 0) {
+        MessageBox(kCannotCaptureNow, nullptr, kMbOk);
+        return;
+    }
+    StartCapture();
+    CaptureStarted();
+}
+
+void VizirMainWindow::ClearCommand() {
+    if (loading_) return;
+    if (!IsCapturing()) {
+        ClearCapture();
+        return;
+    }
+    // The store is cleared only once the capture thread has stopped the driver; the restart
+    // takes a fresh start tick, and the status bar and tool bar keep the running state.
+    StopCapture();
+    Wait(500);
+    ClearCapture();
+    StartCapture();
+}
+
+void VizirMainWindow::ChangeCaptureMethod(int method) {
+    if (method < 1 || method > 3) return;
+    // The capture thread stops a driver only on a pass of its own method, so the request is
+    // withdrawn and given time before the method changes.
+    const bool wasCapturing = IsCapturing() != 0;
+    if (wasCapturing) {
+        StopCapture();
+        Wait(500);
+    }
+    captureMethod.store(method);
+    WriteRegNumber("CaptureMethod", static_cast<uint32_t>(method));
+    const bool confirmed = SelectInterface(method);
+    if (!wasCapturing) return;
+    if (confirmed) {
+        StartCapture();
+        CaptureStarted();
+    } else {
+        // The capture is stopped now; the window says so rather than keep a running look.
+        CaptureStopped();
+    }
+}
+
+bool VizirMainWindow::SelectInterface(int method) {
+    if (interfaceSelector) return interfaceSelector(method);
+    // The address, adapter and network dialogs belong to the capture drivers; until those
+    // exist each method keeps the interface it has, as if its dialog had been confirmed.
+    return true;
+}
+
+bool VizirMainWindow::ReplayPacket(uint32_t index) {
+    const PacketStore& store = GetPacketStore();
+    if (index >= static_cast<uint32_t>(store.Count())) return false;
+    // Sending goes through the Network Monitor or packet-capture library driver (methods 2
+    // and 3); the raw socket cannot send. No driver can send yet, so every replay fails.
+    return false;
+}
+
+void VizirMainWindow::ShowContextMenu(QPoint position) {
+    if (!list_ || !model_) return;
+    const QModelIndexList selected = list_->selectionModel()->selectedRows();
+    if (selected.isEmpty()) return;
+    // The row under the mouse; a click beside every row takes the selected row with the focus,
+    // or else the first selected row in list order.
+    int row = list_->indexAt(position).row();
+    if (row < 0) {
+        const QModelIndex current = list_->currentIndex();
+        if (current.isValid() && list_->selectionModel()->isRowSelected(current.row())) {
+            row = current.row();
+        } else {
+            row = selected.front().row();
+            for (const QModelIndex& index : selected) row = std::min(row, index.row());
+        }
+    }
+    const uint32_t packet = model_->PacketAt(row);
+    const PacketStore& store = GetPacketStore();
+    const int selectedRows = static_cast<int>(selected.size());
+    if (selectedRows == 1 && packet >= static_cast<uint32_t>(store.Count())) return;
+    static const PacketRecord none;
+    const PacketRecord& record =
+        selectedRows == 1 ? store[static_cast<int32_t>(packet)] : none;
+    const std::vector<ContextMenuItem> items =
+        ContextMenuItems(record, selectedRows, captureMethod.load());
+    const QPoint screen = list_->viewport()->mapToGlobal(position);
+    const int chosen = contextMenuChooser ? contextMenuChooser(items, screen)
+                                          : ExecContextMenu(items, screen);
+    // Only an item the menu offered counts.
+    bool offered = false;
+    for (const ContextMenuItem& item : items) offered |= chosen != 0 && item.item == chosen;
+    if (offered) RunContextMenuItem(chosen, packet);
+    RefilterList();
+}
+
+int VizirMainWindow::ExecContextMenu(const std::vector<ContextMenuItem>& items,
+                                     QPoint screenPosition) {
+    QMenu menu(list_);
+    menu.setObjectName("packetListMenu");
+    for (const ContextMenuItem& item : items) {
+        if (item.item == kContextSeparator) {
+            menu.addSeparator();
+            continue;
+        }
+        menu.addAction(QString::fromStdString(item.text))->setData(item.item);
+    }
+    const QAction* chosen = menu.exec(screenPosition);
+    return chosen ? chosen->data().toInt() : 0;
+}
+
+void VizirMainWindow::RunContextMenuItem(int item, uint32_t packet) {
+    const PacketStore& store = GetPacketStore();
+    if (item == kContextReplay) {
+        std::vector<uint32_t> packets;
+        QModelIndexList selected = list_->selectionModel()->selectedRows();
+        if (selected.size() > 1) {
+            // In the order the list shows them; each row maps to its own packet.
+            std::sort(selected.begin(), selected.end(),
+                      [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+            for (const QModelIndex& index : selected) packets.push_back(model_->PacketAt(index.row()));
+        } else {
+            packets.push_back(packet);
+        }
+        for (uint32_t index : packets) {
+            if (!ReplayPacket(index)) {
+                ShowStatus(kReplayFailed, 0);
+                break;
+            }
+        }
+        return;
+    }
+    if (item == kRemoveAllFilters) {
+        ApplyQuickFilter(item, PacketRecord());
+        return;
+    }
+    if (packet >= static_cast<uint32_t>(store.Count())) return;
+    ApplyQuickFilter(item, store[static_cast<int32_t>(packet)]);
+}
+
+void VizirMainWindow::RefilterList() {
+    model_->BeginBulkRemoval();
+    RefilterPacketList(*model_);
+    model_->EndBulkRemoval();
+    if (autoScroll_) list_->scrollToBottom();
+}
+
 void VizirMainWindow::OnCommand(int id, int code) {
     switch (id) {
         case res::kCmdStartCapture:
-            if (captureAllowed.load() == 0) {
-                MessageBox(kCannotCaptureNow, nullptr, kMbOk);
-                return;
-            }
-            StartCapture();
-            CaptureStarted();
+            StartCommand();
             return;
         case res::kCmdStopCapture:
             StopCapture();
@@ -523,16 +697,17 @@ void VizirMainWindow::OnCommand(int id, int code) {
         case res::kCmdAsciiData:
             SetView(static_cast<int>(DecodeViewKind::ASCIIData));
             return;
+        case res::kCmdModeRawSocket:
+            ChangeCaptureMethod(1);
+            return;
+        case res::kCmdModeNetMon:
+            ChangeCaptureMethod(2);
+            return;
+        case res::kCmdModePcap:
+            ChangeCaptureMethod(3);
+            return;
         case res::kCmdClear:
-            if (loading_) return;
-            if (IsCapturing()) {
-                StopCapture();
-                Wait(500);
-                ClearCapture();
-                StartCapture();
-            } else {
-                ClearCapture();
-            }
+            ClearCommand();
             return;
         case res::kCmdFont:
             ChooseFont();

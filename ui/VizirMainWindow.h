@@ -3,12 +3,16 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QPoint>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "capture/PacketStore.h"
 #include "files/FileCommands.h"
 #include "framework/gui/AppMainWindow.h"
+#include "ui/PacketContextMenu.h"
 
 class QTableView;
 class QTreeWidget;
@@ -56,6 +60,18 @@ public:
     void CaptureStarted();
     void CaptureStopped();
 
+    // The Mode commands: withdraws a running capture, waits for the capture thread, switches
+    // to the method (1 raw socket, 2 Network Monitor, 3 packet-capture library) and asks for its
+    // interface; resumes the capture only when the choice was confirmed.
+    void ChangeCaptureMethod(int method);
+    // The method's interface choice; true when confirmed.
+    bool SelectInterface(int method);
+
+    // The packet list's context menu for a right click at that point of the list's viewport.
+    void ShowContextMenu(QPoint position);
+    // Sends the packet's stored bytes through the current method's driver. False on failure.
+    bool ReplayPacket(uint32_t index);
+
     QTableView* PacketList() const { return list_; }
     QTreeWidget* DetailPane() const { return tree_; }
     PacketListModel* Model() const { return model_; }
@@ -67,6 +83,18 @@ public:
     // The start-up check for the capture rights; replaceable for tests.
     using AdministratorCheck = int (*)();
     static void SetAdministratorCheck(AdministratorCheck check);
+    // Seams for tests, each restored by passing null:
+    // the interface choice of a method (none set: the current interface is kept, confirmed);
+    using InterfaceSelector = std::function<bool(int method)>;
+    static void SetInterfaceSelector(InterfaceSelector selector);
+    // the waits for the capture thread (none set: the event loop runs without user input);
+    using WaitHook = std::function<void(uint32_t milliseconds)>;
+    static void SetWaitHook(WaitHook hook);
+    // the context menu's display: gets the items and the screen position, returns the chosen
+    // item number or 0 (none set: a popup menu).
+    using ContextMenuChooser =
+        std::function<int(const std::vector<ContextMenuItem>& items, QPoint screenPosition)>;
+    static void SetContextMenuChooser(ContextMenuChooser chooser);
 
     static constexpr const char* kNotAdministratorWarning =
         "You are not currently running as a local administrator on this machine.  Tidewatch "
@@ -101,6 +129,11 @@ private:
     void RestoreFont();
     void SetView(int view);
     void ToggleAutoStart();
+    void StartCommand();
+    void ClearCommand();
+    int ExecContextMenu(const std::vector<ContextMenuItem>& items, QPoint screenPosition);
+    void RunContextMenuItem(int item, uint32_t packet);
+    void RefilterList();
     void KeepLoadResponsive();
     void LayOut();
 

@@ -289,6 +289,7 @@ QMenu* AppMainWindow::TopMenu(int position) const {
 QWidget* AppMainWindow::Client() const { return client_; }
 
 void AppMainWindow::Command(int id) {
+    if (commandObserver_) commandObserver_(id);
     switch (id) {
         case res::kCmdExit:
             if (shell_) shell_->close();

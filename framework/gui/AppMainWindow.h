@@ -7,6 +7,7 @@
 #include <QIcon>
 #include <QPoint>
 #include <QString>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -52,6 +53,9 @@ public:
     // Runs a command as the menus, the tool bar and the accelerators do: the shell's own first,
     // every other to OnCommand.
     void Command(int id);
+    // Sees every command number before it runs, whatever sent it (menu, tool bar, accelerator).
+    using CommandObserver = std::function<void(int id)>;
+    void SetCommandObserver(CommandObserver observer) { commandObserver_ = std::move(observer); }
 
     // The recent-file list, slot 0 the most recent.
     const char* RecentFile(int slot) const;
@@ -151,4 +155,5 @@ private:
     AcceleratorFilter* accelerators_ = nullptr;
     QMenu* fileMenu_ = nullptr;
     std::map<int, QAction*> menuActions_;
+    CommandObserver commandObserver_;
 };

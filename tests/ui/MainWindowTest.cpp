@@ -385,6 +385,8 @@ TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
     });
     QTimer::singleShot(0, [&] {
         ranDuringLoad = window->IsLoading();
+        // No capture while the file is read.
+        QTest::keyClick(window->PacketList(), Qt::Key_F5);
         // Commands that would change the store wait for the load; closing comes after it.
         window->Command(res::kCmdClear);
         window->DropFiles({QString::fromStdString(Path("large.tdw"))});
@@ -401,8 +403,11 @@ TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
     answers = {kIdNo};  // the deferred close asks about saving
     Settle();
     EXPECT_EQ(window->Model()->Rows(), PacketStore::kLimit);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text,
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Cannot capture at the moment. Please wait.");
+    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(kMbOk));
+    EXPECT_FALSE(IsCapturing());
+    EXPECT_EQ(boxes[1].text,
               "The capture has not been saved. Do you want to save the capture before exiting?");
     EXPECT_FALSE(window->MainWidget()->isVisible());
 }

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "capture/CaptureFilters.h"
+#include "capture/CaptureLoop.h"
 #include "capture/PacketStore.h"
 #include "decode/Dispatch.h"
+#include "files/CaptureFile.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/gui/Dialog.h"
@@ -64,6 +66,8 @@ protected:
         for (PacketColumnInfo& column : packetColumns) column.ascending = false;
         packetColumns[0].ascending = true;
         VizirMainWindow::SetAdministratorCheck([] { return 1; });
+        captureMethod.store(1);
+        captureAllowed.store(1);
     }
 
     void TearDown() override {
@@ -73,6 +77,9 @@ protected:
         SetFontDialogHook(nullptr);
         Dialog::SetRunHook(nullptr);
         VizirMainWindow::SetAdministratorCheck(nullptr);
+        VizirMainWindow::SetInterfaceSelector(nullptr);
+        VizirMainWindow::SetWaitHook(nullptr);
+        VizirMainWindow::SetContextMenuChooser(nullptr);
         StopCapture();
         ClearStore();
         ResetFilters();
