@@ -14,10 +14,12 @@ void CopyBounded(char (&field)[48], const str& text) {
 CaptureFilterSet::CaptureFilterSet() { Publish(); }
 
 void CaptureFilterSet::Publish() {
-    auto snapshot = std::make_shared<Snapshot>();
-    snapshot->defaultVerdict = defaultVerdict_;
-    snapshot->rules.assign(rules_, rules_ + ruleCount_);
-    published_.store(std::move(snapshot), std::memory_order_release);
+    auto fresh = std::make_shared<Snapshot>();
+    fresh->defaultVerdict = defaultVerdict_;
+    fresh->rules.assign(rules_, rules_ + ruleCount_);
+    std::shared_ptr<const Snapshot> snapshot = std::move(fresh);
+    std::lock_guard<std::mutex> lock(publishLock_);
+    published_.swap(snapshot);  // the old copy is released after the lock, by the last reader
 }
 
 void CaptureFilterSet::Reset() {

@@ -2,9 +2,9 @@
 // against, built from the packet list's context menu.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "capture/PacketStore.h"
@@ -30,8 +30,9 @@ struct CaptureFilterRule {
 
 // The rule set. The interface thread is its only writer; arrival threads read it concurrently.
 // Readers never see the writer's array: every change publishes an immutable copy of the rules in
-// use, so a test runs over one consistent list (before or after a change) without a lock and
-// without reading a rule that is being moved.
+// use, so a test runs over one consistent list (before or after a change) and never reads a rule
+// that is being moved. The lock guards only the hand-over of the copy's pointer, a few
+// instructions, so neither side ever waits for the other's work.
 class CaptureFilterSet {
 public:
     static constexpr int32_t kCapacity = 1024;
@@ -53,7 +54,8 @@ public:
     bool Remove(int32_t position);
 
     std::shared_ptr<const Snapshot> Current() const {
-        return published_.load(std::memory_order_acquire);
+        std::lock_guard<std::mutex> lock(publishLock_);
+        return published_;
     }
 
 private:
@@ -62,7 +64,8 @@ private:
     int32_t ruleCount_ = 0;
     uint32_t defaultVerdict_ = 1;
     CaptureFilterRule rules_[kCapacity];
-    std::atomic<std::shared_ptr<const Snapshot>> published_;
+    mutable std::mutex publishLock_;
+    std::shared_ptr<const Snapshot> published_;
 };
 
 CaptureFilterSet& GetCaptureFilterSet();
