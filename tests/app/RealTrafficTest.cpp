@@ -10,14 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <linux/ethtool.h>
-#include <linux/sockios.h>
-#include <net/if.h>
-#include <signal.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -25,137 +17,29 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "decode/DescriptionTree.h"
 #include "tests/app/DescribeRun.h"
+#include "tests/support/NetNamespaces.h"
 
 using namespace describetest;
 using filetest::HaveTool;
-using filetest::ReadFile;
 using filetest::RunShell;
+using netns::Background;
+using netns::Clock;
+using netns::Fields;
+using netns::NamespacePair;
+using netns::Shell;
+using netns::Trim;
+using netns::WaitFor;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using Fields = std::map<std::string, std::string>;
-
-std::string Trim(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-
-// Runs a command to its end; its output (both streams) goes to `output`.
-int Shell(const std::string& command, std::string* output = nullptr) {
-    int status = -1;
-    std::string out = RunShell(command + " 2>&1", &status);
-    if (output) *output = out;
-    return status;
-}
-
-// A process of our own in the background, its output in a file; stopped by its id.
-class Background {
-public:
-    Background(const std::vector<std::string>& argv, const std::string& log,
-               const std::string& input = "/dev/null") {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int in = open(input.c_str(), O_RDONLY);
-            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (in < 0 || out < 0) _exit(127);
-            dup2(in, 0);
-            dup2(out, 1);
-            dup2(out, 2);
-            std::vector<char*> args;
-            for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Background() { Stop(SIGKILL, std::chrono::milliseconds(0)); }
-    Background(const Background&) = delete;
-    Background& operator=(const Background&) = delete;
-
-    // Sends the signal and waits for the exit; SIGKILL after the grace time. True when the
-    // process ended by itself within it.
-    bool Stop(int signal, std::chrono::milliseconds grace) {
-        if (pid_ <= 0) return false;
-        kill(pid_, signal);
-        const auto deadline = Clock::now() + grace;
-        int status = 0;
-        for (;;) {
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return true;
-            }
-            if (Clock::now() >= deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return false;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// Polls until the check holds or the time is up.
-template <class Check>
-bool WaitFor(Check check, std::chrono::milliseconds limit) {
-    const auto deadline = Clock::now() + limit;
-    while (!check()) {
-        if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
-}
-
-// Transmit checksum offload off, as `ethtool -K IF tx off` does.
-bool DisableTxChecksumOffload(const std::string& interface) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) return false;
-    ethtool_value value{};
-    value.cmd = ETHTOOL_STXCSUM;
-    value.data = 0;
-    ifreq request{};
-    std::strncpy(request.ifr_name, interface.c_str(), IFNAMSIZ - 1);
-    request.ifr_data = reinterpret_cast<char*>(&value);
-    const bool ok = ioctl(fd, SIOCETHTOOL, &request) == 0;
-    close(fd);
-    return ok;
-}
-
-// Two namespaces joined by a veth pair; both are deleted however the test ends.
-class NamespacePair {
-public:
-    explicit NamespacePair(const std::string& tag)
-        : a("twA" + tag), b("twB" + tag), ifA("twa" + tag), ifB("twb" + tag) {}
-    ~NamespacePair() {
-        Shell("ip netns del " + a);
-        Shell("ip netns del " + b);
-        Shell("ip link del " + ifA);  // only there when setting up stopped half way
-    }
-    NamespacePair(const NamespacePair&) = delete;
-    NamespacePair& operator=(const NamespacePair&) = delete;
-
-    std::string InA(const std::string& command) const {
-        return "ip netns exec " + a + " " + command;
-    }
-    std::string InB(const std::string& command) const {
-        return "ip netns exec " + b + " " + command;
-    }
-
-    const std::string a, b, ifA, ifB;
-};
-
 // One frame as tshark dissects it: the field names are tshark's.
-const char* const kTsharkFields[] = {
+const std::vector<std::string> kTsharkFields = {
     "frame.number",
     "ip.src",
     "ip.dst",
@@ -181,29 +65,10 @@ const char* const kTsharkFields[] = {
 };
 
 std::vector<Fields> Tshark(const std::string& pcap) {
-    std::string command =
-        "tshark -r '" + pcap +
-        "' -o tcp.check_checksum:TRUE -o udp.check_checksum:TRUE -o ip.check_checksum:TRUE"
-        " -T fields -E separator=/t -E occurrence=f";
-    for (const char* field : kTsharkFields) command += std::string(" -e ") + field;
-    const std::string out = RunShell(command + " 2>/dev/null");
-    std::vector<Fields> frames;
-    std::istringstream lines(out);
-    std::string line;
-    while (std::getline(lines, line)) {
-        Fields fields;
-        size_t start = 0;
-        for (const char* field : kTsharkFields) {
-            const size_t tab = line.find('\t', start);
-            const std::string value =
-                line.substr(start, tab == std::string::npos ? std::string::npos : tab - start);
-            if (!value.empty()) fields[field] = value;
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-        frames.push_back(fields);
-    }
-    return frames;
+    return netns::TsharkFields(
+        pcap, kTsharkFields,
+        "-o tcp.check_checksum:TRUE -o udp.check_checksum:TRUE -o ip.check_checksum:TRUE"
+        " -E occurrence=f");
 }
 
 std::string After(const std::string& label, const char* prefix) {
@@ -367,45 +232,18 @@ TEST(RealTraffic, DescriptionsAgreeWithTshark) {
     const std::string tag = std::to_string(getpid());
     NamespacePair net(tag);
     std::string output;
-    if (Shell("ip netns add " + net.a, &output) != 0) {
+    if (!net.Add(&output)) {
         GTEST_SKIP() << "cannot create network namespaces here: " << Trim(output);
     }
-    ASSERT_EQ(Shell("ip netns add " + net.b, &output), 0) << output;
-    ASSERT_EQ(Shell("ip link add " + net.ifA + " type veth peer name " + net.ifB, &output), 0)
-        << output;
-    const bool offloadOff = DisableTxChecksumOffload(net.ifA) && DisableTxChecksumOffload(net.ifB);
     const std::string v4A = "10.200.7.1", v4B = "10.200.7.2";
     const std::string v6A = "fd00:200:7::1", v6B = "fd00:200:7::2";
-    const std::string setup[] = {
-        "ip link set " + net.ifA + " netns " + net.a,
-        "ip link set " + net.ifB + " netns " + net.b,
-        net.InA("ip link set lo up"),
-        net.InB("ip link set lo up"),
-        net.InA("ip addr add " + v4A + "/24 dev " + net.ifA),
-        net.InB("ip addr add " + v4B + "/24 dev " + net.ifB),
-        net.InA("ip -6 addr add " + v6A + "/64 dev " + net.ifA + " nodad"),
-        net.InB("ip -6 addr add " + v6B + "/64 dev " + net.ifB + " nodad"),
-        net.InA("ip link set " + net.ifA + " up"),
-        net.InB("ip link set " + net.ifB + " up"),
-    };
-    for (const std::string& command : setup) {
-        ASSERT_EQ(Shell(command, &output), 0) << command << ": " << output;
-    }
+    ASSERT_TRUE(net.Connect({v4A, v4B, 24, v6A, v6B}, &output)) << output;
+    const bool offloadOff = net.OffloadOff();
 
     const std::string dir = std::filesystem::current_path().string();
     const std::string pcap = dir + "/real.pcap";
-    // Immediate mode: otherwise the frames of a ring block not yet handed over when tcpdump is
-    // stopped are lost.
-    Background capture({"ip", "netns", "exec", net.a, "tcpdump", "-i", net.ifA, "-n",
-                        "--immediate-mode", "-U", "-s", "0", "-w", pcap},
-                       dir + "/tcpdump.log");
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            const auto log = ReadFile(dir + "/tcpdump.log");
-            return std::string(log.begin(), log.end()).find("listening on") != std::string::npos;
-        },
-        std::chrono::seconds(5)))
-        << "tcpdump did not start";
+    netns::Capture capture(net, pcap, dir + "/tcpdump.log");
+    ASSERT_TRUE(capture.Started()) << "tcpdump did not start";
 
     // Listeners in B: a TCP server for one connection and a UDP peer that answers the first
     // datagram with a line of its own.
@@ -417,12 +255,7 @@ TEST(RealTraffic, DescriptionsAgreeWithTshark) {
     Background udpPeer({"ip", "netns", "exec", net.b, "nc", "-u", "-l", v4B, "6666"},
                        dir + "/udp-peer.log", dir + "/udp-reply.txt");
     ASSERT_TRUE(WaitFor(
-        [&] {
-            std::string sockets;
-            Shell(net.InB("ss -ltnu"), &sockets);
-            return sockets.find(":5555") != std::string::npos &&
-                   sockets.find(":6666") != std::string::npos;
-        },
+        [&] { return net.ListeningInB("tcp", 5555) && net.ListeningInB("udp", 6666); },
         std::chrono::seconds(5)))
         << "the listeners in " << net.b << " did not start";
 
@@ -440,7 +273,7 @@ TEST(RealTraffic, DescriptionsAgreeWithTshark) {
         EXPECT_EQ(Shell(command, &output), 0) << command << ": " << output;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    EXPECT_TRUE(capture.Stop(SIGINT, std::chrono::seconds(5))) << "tcpdump did not stop cleanly";
+    EXPECT_TRUE(capture.Stop()) << "tcpdump did not stop cleanly";
     tcpServer.Stop(SIGTERM, std::chrono::seconds(1));
     udpPeer.Stop(SIGTERM, std::chrono::seconds(1));
 

@@ -1,0 +1,290 @@
+// Real traffic for the tests: two network namespaces joined by a veth pair, programs run in
+// them, tcpdump capturing on one end, and tshark's dissection of the capture as field values.
+// Everything here needs root; the namespaces, the link and whatever still runs inside them are
+// removed however a test ends.
+#pragma once
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <linux/ethtool.h>
+#include <linux/sockios.h>
+#include <net/if.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/files/FileTestSupport.h"
+
+namespace netns {
+
+using Clock = std::chrono::steady_clock;
+using Fields = std::map<std::string, std::string>;
+
+inline std::string Trim(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// Runs a command to its end; its output (both streams) goes to `output`.
+inline int Shell(const std::string& command, std::string* output = nullptr) {
+    int status = -1;
+    std::string out = filetest::RunShell(command + " 2>&1", &status);
+    if (output) *output = out;
+    return status;
+}
+
+inline std::string FileText(const std::string& path) {
+    const auto bytes = filetest::ReadFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// Polls until the check holds or the time is up.
+template <class Check>
+bool WaitFor(Check check, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!check()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// A process of our own in the background, its output in a file; stopped by its id, and killed
+// when the object goes.
+class Background {
+public:
+    Background(const std::vector<std::string>& argv, const std::string& log,
+               const std::string& input = "/dev/null") {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int in = open(input.c_str(), O_RDONLY);
+            const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (in < 0 || out < 0) _exit(127);
+            dup2(in, 0);
+            dup2(out, 1);
+            dup2(out, 2);
+            std::vector<char*> args;
+            for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Background() { Stop(SIGKILL, std::chrono::milliseconds(0)); }
+    Background(const Background&) = delete;
+    Background& operator=(const Background&) = delete;
+
+    // Sends the signal and waits for the exit; SIGKILL after the grace time. True when the
+    // process ended by itself within it.
+    bool Stop(int signal, std::chrono::milliseconds grace) {
+        if (pid_ <= 0) return false;
+        kill(pid_, signal);
+        const auto deadline = Clock::now() + grace;
+        int status = 0;
+        for (;;) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return true;
+            }
+            if (Clock::now() >= deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return false;
+    }
+
+private:
+    pid_t pid_ = -1;
+};
+
+// Transmit checksum offload off, as `ethtool -K IF tx off` does. With it on, the kernel leaves
+// TCP and UDP checksums to a "card" that never fills them in, and every capture would show them
+// as wrong.
+inline bool DisableTxChecksumOffload(const std::string& interface) {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) return false;
+    ethtool_value value{};
+    value.cmd = ETHTOOL_STXCSUM;
+    value.data = 0;
+    ifreq request{};
+    std::strncpy(request.ifr_name, interface.c_str(), IFNAMSIZ - 1);
+    request.ifr_data = reinterpret_cast<char*>(&value);
+    const bool ok = ioctl(fd, SIOCETHTOOL, &request) == 0;
+    close(fd);
+    return ok;
+}
+
+// The addresses of the two ends of the link; the IPv6 ones may be left empty.
+struct LinkAddresses {
+    std::string v4A, v4B;
+    int v4Prefix = 24;
+    std::string v6A, v6B;
+};
+
+// Two namespaces joined by a veth pair. The destructor kills whatever still runs inside them
+// (daemons that detached from the process we started included) and deletes both.
+class NamespacePair {
+public:
+    explicit NamespacePair(const std::string& tag)
+        : a("twA" + tag), b("twB" + tag), ifA("twa" + tag), ifB("twb" + tag) {}
+    ~NamespacePair() {
+        for (const std::string* name : {&a, &b}) {
+            std::istringstream pids(filetest::RunShell("ip netns pids " + *name + " 2>/dev/null"));
+            for (pid_t pid; pids >> pid;) {
+                if (pid > 1) kill(pid, SIGKILL);
+            }
+        }
+        Shell("ip netns del " + a);
+        Shell("ip netns del " + b);
+        Shell("ip link del " + ifA);  // only there when setting up stopped half way
+    }
+    NamespacePair(const NamespacePair&) = delete;
+    NamespacePair& operator=(const NamespacePair&) = delete;
+
+    // Creates both namespaces. False when this machine does not allow namespaces at all
+    // (error says why); when only the second cannot be made, Connect fails with the reason.
+    bool Add(std::string* error) {
+        if (Shell("ip netns add " + a, error) != 0) return false;
+        if (Shell("ip netns add " + b, &addError_) != 0) {
+            addError_ = "ip netns add " + b + ": " + addError_;
+        } else {
+            addError_.clear();
+        }
+        return true;
+    }
+
+    // The veth pair with checksum offload off (switched off before the ends move into the
+    // namespaces), loopback and both ends up, the addresses set (IPv4 with its broadcast
+    // address, which broadcasting daemons need). False with the failed command in error.
+    bool Connect(const LinkAddresses& addresses, std::string* error) {
+        if (!addError_.empty()) {
+            if (error) *error = addError_;
+            return false;
+        }
+        std::string output;
+        const std::string link = "ip link add " + ifA + " type veth peer name " + ifB;
+        if (Shell(link, &output) != 0) {
+            if (error) *error = link + ": " + output;
+            return false;
+        }
+        offloadOff_ = DisableTxChecksumOffload(ifA) && DisableTxChecksumOffload(ifB);
+        const std::string prefix = "/" + std::to_string(addresses.v4Prefix);
+        std::vector<std::string> setup = {
+            "ip link set " + ifA + " netns " + a,
+            "ip link set " + ifB + " netns " + b,
+            InA("ip link set lo up"),
+            InB("ip link set lo up"),
+            InA("ip addr add " + addresses.v4A + prefix + " brd + dev " + ifA),
+            InB("ip addr add " + addresses.v4B + prefix + " brd + dev " + ifB),
+        };
+        if (!addresses.v6A.empty()) {
+            setup.push_back(InA("ip -6 addr add " + addresses.v6A + "/64 dev " + ifA + " nodad"));
+            setup.push_back(InB("ip -6 addr add " + addresses.v6B + "/64 dev " + ifB + " nodad"));
+        }
+        setup.push_back(InA("ip link set " + ifA + " up"));
+        setup.push_back(InB("ip link set " + ifB + " up"));
+        for (const std::string& command : setup) {
+            if (Shell(command, &output) != 0) {
+                if (error) *error = command + ": " + output;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Whether transmit checksum offload could be switched off on both ends.
+    bool OffloadOff() const { return offloadOff_; }
+
+    std::string InA(const std::string& command) const {
+        return "ip netns exec " + a + " " + command;
+    }
+    std::string InB(const std::string& command) const {
+        return "ip netns exec " + b + " " + command;
+    }
+    std::vector<std::string> ArgvA(std::vector<std::string> argv) const { return In(a, argv); }
+    std::vector<std::string> ArgvB(std::vector<std::string> argv) const { return In(b, argv); }
+
+    // True when a socket in namespace B is bound to the port ("udp" or "tcp" listening).
+    bool ListeningInB(const std::string& protocol, int port) const {
+        std::string sockets;
+        Shell(InB(std::string("ss -ln") + (protocol == "udp" ? "u" : "t")), &sockets);
+        return sockets.find(":" + std::to_string(port) + " ") != std::string::npos;
+    }
+
+    const std::string a, b, ifA, ifB;
+
+private:
+    static std::vector<std::string> In(const std::string& name, std::vector<std::string> argv) {
+        argv.insert(argv.begin(), {"ip", "netns", "exec", name});
+        return argv;
+    }
+
+    std::string addError_ = "not added";
+    bool offloadOff_ = false;
+};
+
+// tcpdump writing everything on namespace A's end of the link to a pcap file.
+class Capture {
+public:
+    Capture(const NamespacePair& net, const std::string& pcap, const std::string& log)
+        : log_(log),
+          // Immediate mode: otherwise the frames of a ring block not yet handed over when
+          // tcpdump is stopped are lost.
+          tcpdump_(net.ArgvA({"tcpdump", "-i", net.ifA, "-n", "--immediate-mode", "-U", "-s", "0",
+                              "-w", pcap}),
+                   log) {}
+
+    // Waits until tcpdump says it listens.
+    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        return WaitFor([&] { return FileText(log_).find("listening on") != std::string::npos; },
+                       limit);
+    }
+
+    // True when tcpdump ended by itself on SIGINT, having written out what it had.
+    bool Stop() { return tcpdump_.Stop(SIGINT, std::chrono::seconds(5)); }
+
+private:
+    std::string log_;
+    Background tcpdump_;
+};
+
+// One map per frame of the capture, from tshark field name to its value (fields without a value
+// left out); `options` picks tshark's occurrence and preference settings. Times are in UTC.
+inline std::vector<Fields> TsharkFields(const std::string& pcap,
+                                        const std::vector<std::string>& fields,
+                                        const std::string& options) {
+    std::string command = "TZ=UTC tshark -r '" + pcap + "' -T fields -E separator=/t " + options;
+    for (const std::string& field : fields) command += " -e " + field;
+    const std::string out = filetest::RunShell(command + " 2>/dev/null");
+    std::vector<Fields> frames;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        Fields values;
+        size_t start = 0;
+        for (const std::string& field : fields) {
+            const size_t tab = line.find('\t', start);
+            const std::string value =
+                line.substr(start, tab == std::string::npos ? std::string::npos : tab - start);
+            if (!value.empty()) values[field] = value;
+            if (tab == std::string::npos) break;
+            start = tab + 1;
+        }
+        frames.push_back(values);
+    }
+    return frames;
+}
+
+}  // namespace netns
