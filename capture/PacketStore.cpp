@@ -5,21 +5,14 @@
 #include <new>
 
 #include "capture/CaptureFilters.h"
-#include "decode/IPHeaders.h"
-#include "decode/LinkHeaders.h"
+#include "decode/FrameSummary.h"
 #include "decode/Names.h"
-#include "decode/TransportHeaders.h"
 #include "framework/ErrorLog.h"
 #include "framework/Tick.h"
 
 namespace {
 
 std::atomic<ArrivalView*> arrivalView{nullptr};
-
-constexpr uint16_t kTypeIPv4 = 0x0800;
-constexpr uint16_t kTypeIPv6 = 0x86DD;
-constexpr uint16_t kTypeARP = 0x0806;
-constexpr uint16_t kTypeRARP = 0x8035;
 
 }  // namespace
 
@@ -115,47 +108,11 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     PacketRecord& slot = store.records[count];
     if (loader && loader->hasIpFlag) slot.isIp = loader->isIp;
 
-    const uint8_t* cursor = data;
-    int32_t remaining = static_cast<int32_t>(length);
-    IPHeader ip;
-    bool ipParsed = false;
-    if (frameType == 2) {
-        slot.frameType = 2;
-        EthernetHeader ethernet;
-        ethernet.Parse(cursor, remaining);
-        slot.protocol = ethernet.GetType();
-        if (slot.protocol == kTypeIPv4 || slot.protocol == kTypeIPv6) {
-            ipParsed = ip.Parse(cursor, remaining);
-        } else if (slot.protocol == kTypeARP || slot.protocol == kTypeRARP) {
-            ARPHeader arp;
-            uint32_t sender = 0, target = 0;
-            if (arp.Parse(cursor, remaining) && arp.GetProtocolType() == kTypeIPv4 &&
-                arp.GetIPv4Addresses(sender, target)) {
-                slot.source.AssignIPv4(sender);
-                slot.destination.AssignIPv4(target);
-            }
-        }
-    } else {
-        slot.frameType = 1;
-        ipParsed = ip.Parse(cursor, remaining);
-    }
-    if (ipParsed) slot.isIp = 1;
+    SummariseFrame(data, length, frameType, slot);
 
     slot.index = static_cast<uint32_t>(count);
     slot.timeOffset = loader ? loader->timeOffset
                              : TickCount() - store.startTick.load(std::memory_order_acquire);
-
-    if (slot.isIp == 1) {
-        slot.protocol = ip.GetProtocol();
-        ip.GetAddressText(slot.source, slot.destination);
-        // A later fragment carries no transport header, so it has no ports.
-        if ((slot.protocol == 6 || slot.protocol == 17) && !ip.IsLaterFragment()) {
-            UDPHeader ports;  // TCP and UDP both begin with the two ports
-            ports.Parse(cursor, remaining);
-            slot.sourcePort = ports.GetSourcePort();
-            slot.destinationPort = ports.GetDestPort();
-        }
-    }
 
     slot.length = length;
     slot.data.reset(new (std::nothrow) uint8_t[length]);

@@ -11,21 +11,9 @@
 #include <cstdint>
 #include <memory>
 
+#include "decode/PacketRecord.h"
 #include "framework/str.h"
 
-struct PacketRecord {
-    uint32_t index = 0;
-    uint32_t timeOffset = 0;  // ms from the capture start tick, or as the file gives it
-    uint16_t frameType = 0;   // 1 raw IP datagram, 2 Ethernet frame
-    uint16_t isIp = 0;
-    uint16_t protocol = 0;    // IP protocol when isIp, else the link protocol type
-    str source;
-    str destination;
-    uint16_t sourcePort = 0;
-    uint16_t destinationPort = 0;
-    uint32_t length = 0;
-    std::unique_ptr<uint8_t[]> data;
-};
 
 struct PacketStore {
     static constexpr int32_t kLimit = 0x10000;

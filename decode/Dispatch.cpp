@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "capture/PacketStore.h"
+#include "decode/PacketRecord.h"
 #include "decode/BONE.h"
 #include "decode/DHCP.h"
 #include "decode/DNS.h"

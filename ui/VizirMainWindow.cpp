@@ -93,6 +93,8 @@ bool BytesContain(const uint8_t* data, size_t length, const char* text, size_t n
 
 VizirMainWindow* VizirMainWindow::Instance() { return instance; }
 
+int VizirMainWindow::CaptureRights() const { return administratorCheck(); }
+
 void VizirMainWindow::SetAdministratorCheck(AdministratorCheck check) {
     administratorCheck = check ? check : IsUserAdministrator;
 }

@@ -122,6 +122,7 @@ protected:
     void OnLongOperationStarted() override { CaptureStarted(); }
     void OnLongOperationEnded() override { CaptureStopped(); }
     void OnFileOpened() override;
+    int CaptureRights() const override;
 
 private:
     void CreatePacketList();

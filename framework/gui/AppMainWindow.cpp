@@ -508,7 +508,7 @@ bool AppMainWindow::IsMenuItemChecked(int command) const {
 }
 
 void AppMainWindow::ShowAbout() {
-    AboutDlg about;
+    AboutDlg about(CaptureRights());
     about.Run(shell_);
 }
 

@@ -128,6 +128,8 @@ protected:
     virtual void OnLongOperationStarted() = 0;
     virtual void OnLongOperationEnded() = 0;
     virtual void OnFileOpened() {}
+    // Whether the user may capture, for the About box: 1 yes, 0 no, -1 not known.
+    virtual int CaptureRights() const { return -1; }
 
     void ShowAbout();
 

@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QtGlobal>
 
-#include "capture/CaptureLoop.h"
 #include "resources/Images.h"
 #include "resources/Resources.h"
 
@@ -84,9 +83,10 @@ int SplashDlg::OnTimer(int timerId) {
     return 1;
 }
 
-AboutDlg::AboutDlg() : Dialog(res::kAboutDialog) {}
+AboutDlg::AboutDlg(int captureRights)
+    : Dialog(res::kAboutDialog), captureRights_(captureRights) {}
 
-void AboutDlg::SystemInformation(str& text) {
+void AboutDlg::SystemInformation(int captureRights, str& text) {
     utsname system{};
     text = "Operating system: ";
     if (uname(&system) == 0) {
@@ -99,7 +99,7 @@ void AboutDlg::SystemInformation(str& text) {
     text += "\nlibpcap: ";
     AppendPcapVersion(text);
     text += "\nCapture rights: ";
-    switch (IsUserAdministrator()) {
+    switch (captureRights) {
         case 1: text += "held (root, or CAP_NET_RAW and CAP_NET_ADMIN)"; break;
         case 0: text += "not held (needs root, or CAP_NET_RAW and CAP_NET_ADMIN)"; break;
         default: text += "could not be checked"; break;
@@ -118,7 +118,7 @@ int AboutDlg::OnInitDialog() {
 int AboutDlg::OnCommand(int id, int code, QWidget* control) {
     if (id == res::kIdSystemInfo) {
         str text;
-        SystemInformation(text);
+        SystemInformation(captureRights_, text);
         MessageBox(text.c_str(), "System Information", kMbOk | kMbIconInformation);
     } else if (id == kIdOk || id == kIdCancel) {
         End(id);

@@ -24,12 +24,16 @@ protected:
 // The About box: the product picture, name and version, and "System &Info".
 class AboutDlg : public Dialog {
 public:
-    AboutDlg();
+    // captureRights: 1 held, 0 not held, -1 not known (the owner's administrator check).
+    explicit AboutDlg(int captureRights = -1);
 
     // What "System &Info" shows: kernel, Qt and libpcap versions and the capture rights.
-    static void SystemInformation(str& text);
+    static void SystemInformation(int captureRights, str& text);
 
 protected:
     int OnInitDialog() override;
     int OnCommand(int id, int code, QWidget* control) override;
+
+private:
+    int captureRights_;
 };

@@ -1,0 +1,40 @@
+# One static library per source folder. A layer's sources see only the folders it names: its own
+# and those below it, through a folder of links made for that layer, so that an include of a
+# folder above fails to compile. Layers link only downward.
+#
+#   tw_layer(NAME SOURCES <files...> SEES <folders...> [LINKS <targets...>] [QT])
+function(tw_layer name)
+  cmake_parse_arguments(LAYER "QT" "" "SOURCES;SEES;LINKS" ${ARGN})
+  if(LAYER_SOURCES)
+    add_library(${name} STATIC ${LAYER_SOURCES})
+    set(scope PUBLIC)
+    set(private PRIVATE)
+  else()
+    add_library(${name} INTERFACE)
+    set(scope INTERFACE)
+    set(private INTERFACE)
+  endif()
+  set(view ${CMAKE_BINARY_DIR}/layers/${name})
+  file(MAKE_DIRECTORY ${view})
+  foreach(folder ${LAYER_SEES})
+    get_filename_component(parent ${view}/${folder} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    if(NOT EXISTS ${view}/${folder})
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${folder} ${view}/${folder} SYMBOLIC)
+    endif()
+  endforeach()
+  target_include_directories(${name} ${private} ${view})
+  if(LAYER_LINKS)
+    target_link_libraries(${name} ${scope} ${LAYER_LINKS})
+  endif()
+  if(LAYER_QT AND LAYER_SOURCES)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON AUTORCC ON)
+  endif()
+endfunction()
+
+# The sources of one folder (not its subfolders).
+function(tw_sources out folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp
+       ${CMAKE_SOURCE_DIR}/${folder}/*.qrc)
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()

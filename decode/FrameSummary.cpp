@@ -1,0 +1,55 @@
+#include "decode/FrameSummary.h"
+
+#include "decode/IPHeaders.h"
+#include "decode/LinkHeaders.h"
+#include "decode/TransportHeaders.h"
+
+namespace {
+
+constexpr uint16_t kTypeIPv4 = 0x0800;
+constexpr uint16_t kTypeIPv6 = 0x86DD;
+constexpr uint16_t kTypeARP = 0x0806;
+constexpr uint16_t kTypeRARP = 0x8035;
+
+}  // namespace
+
+bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record) {
+    const uint8_t* cursor = data;
+    int32_t remaining = static_cast<int32_t>(length);
+    IPHeader ip;
+    bool ipParsed = false;
+    if (frameType == 2) {
+        record.frameType = 2;
+        EthernetHeader ethernet;
+        ethernet.Parse(cursor, remaining);
+        record.protocol = ethernet.GetType();
+        if (record.protocol == kTypeIPv4 || record.protocol == kTypeIPv6) {
+            ipParsed = ip.Parse(cursor, remaining);
+        } else if (record.protocol == kTypeARP || record.protocol == kTypeRARP) {
+            ARPHeader arp;
+            uint32_t sender = 0, target = 0;
+            if (arp.Parse(cursor, remaining) && arp.GetProtocolType() == kTypeIPv4 &&
+                arp.GetIPv4Addresses(sender, target)) {
+                record.source.AssignIPv4(sender);
+                record.destination.AssignIPv4(target);
+            }
+        }
+    } else {
+        record.frameType = 1;
+        ipParsed = ip.Parse(cursor, remaining);
+    }
+    if (ipParsed) record.isIp = 1;
+
+    if (record.isIp == 1) {
+        record.protocol = ip.GetProtocol();
+        ip.GetAddressText(record.source, record.destination);
+        // A later fragment carries no transport header, so it has no ports.
+        if ((record.protocol == 6 || record.protocol == 17) && !ip.IsLaterFragment()) {
+            UDPHeader ports;  // TCP and UDP both begin with the two ports
+            ports.Parse(cursor, remaining);
+            record.sourcePort = ports.GetSourcePort();
+            record.destinationPort = ports.GetDestPort();
+        }
+    }
+    return ipParsed;
+}
