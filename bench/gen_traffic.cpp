@@ -7,7 +7,6 @@
 // The default is 65,536 frames (frames 0 to 65,535 of the mix) in a libpcap file (microsecond,
 // little-endian). The own format is written by loading the frames into the store and saving it,
 // as the program itself does.
-#include <endian.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,19 +34,19 @@ Bytes DnsResponse(uint16_t id, const std::string& name, uint16_t type, uint32_t 
     const uint16_t answers = 1 + seed % 2;
     out[7] = static_cast<uint8_t>(answers);
     for (uint16_t a = 0; a < answers; ++a) {
-        Put16(out, 0xc00c);
-        Put16(out, type);
-        Put16(out, 1);
-        Put32(out, 300 + seed % 3600);
+        bytes::AppendBe16(out, 0xc00c);
+        bytes::AppendBe16(out, type);
+        bytes::AppendBe16(out, 1);
+        bytes::AppendBe32(out, 300 + seed % 3600);
         if (type == 28) {
-            Put16(out, 16);
+            bytes::AppendBe16(out, 16);
             const uint8_t v6[16] = {0x20, 0x01, 0x0d, 0xb8, 0, 0, 0, 0,
                                     0,    0,    0,    0,    0, 0, static_cast<uint8_t>(seed >> 8),
                                     static_cast<uint8_t>(seed + a)};
             out.insert(out.end(), v6, v6 + 16);
         } else {
-            Put16(out, 4);
-            Put32(out, IPv4Address(93, 184, static_cast<uint8_t>(seed >> 8),
+            bytes::AppendBe16(out, 4);
+            bytes::AppendBe32(out, IPv4Address(93, 184, static_cast<uint8_t>(seed >> 8),
                                    static_cast<uint8_t>(seed + a)));
         }
     }
@@ -149,36 +148,31 @@ Bytes MakeFrame(uint32_t i) {
     }
 }
 
-void PutLe16(FILE* file, uint16_t v) {
-    v = htole16(v);
-    std::fwrite(&v, 2, 1, file);
-}
-void PutLe32(FILE* file, uint32_t v) {
-    v = htole32(v);
-    std::fwrite(&v, 4, 1, file);
-}
-
 bool WritePcap(const char* path, uint32_t first, uint32_t count) {
     FILE* file = std::fopen(path, "wb");
     if (!file) return false;
-    PutLe32(file, 0xa1b2c3d4);
-    PutLe16(file, 2);  // version 2.4
-    PutLe16(file, 4);
-    PutLe32(file, 0);
-    PutLe32(file, 0);
-    PutLe32(file, 65535);
-    PutLe32(file, 1);
+    Bytes out;
+    bytes::AppendLe32(out, 0xa1b2c3d4);
+    bytes::AppendLe16(out, 2);  // version 2.4
+    bytes::AppendLe16(out, 4);
+    bytes::AppendLe32(out, 0);
+    bytes::AppendLe32(out, 0);
+    bytes::AppendLe32(out, 65535);
+    bytes::AppendLe32(out, 1);
+    bool written = std::fwrite(out.data(), 1, out.size(), file) == out.size();
     uint64_t microseconds = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const Bytes frame = MakeFrame(first + i);
-        PutLe32(file, static_cast<uint32_t>(1700000000 + microseconds / 1000000));
-        PutLe32(file, static_cast<uint32_t>(microseconds % 1000000));
-        PutLe32(file, static_cast<uint32_t>(frame.size()));
-        PutLe32(file, static_cast<uint32_t>(frame.size()));
-        std::fwrite(frame.data(), 1, frame.size(), file);
+        out.clear();
+        bytes::AppendLe32(out, static_cast<uint32_t>(1700000000 + microseconds / 1000000));
+        bytes::AppendLe32(out, static_cast<uint32_t>(microseconds % 1000000));
+        bytes::AppendLe32(out, static_cast<uint32_t>(frame.size()));
+        bytes::AppendLe32(out, static_cast<uint32_t>(frame.size()));
+        bytes::AppendBytes(out, frame);
+        written = written && std::fwrite(out.data(), 1, out.size(), file) == out.size();
         microseconds += 40 + (i * 7919u) % 2000;
     }
-    return std::fclose(file) == 0;
+    return std::fclose(file) == 0 && written;
 }
 
 bool WriteOwn(const char* path, uint32_t first, uint32_t count) {

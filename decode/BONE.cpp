@@ -4,17 +4,18 @@
 #include <new>
 
 #include "decode/FieldText.h"
+#include "framework/Bytes.h"
 
 namespace {
 
 // A wide text field: little-endian UTF-16 up to its first zero character, never beyond its
 // width, converted to the string's 8-bit text.
-template <size_t Bytes>
-void AppendWideText(str& text, const uint8_t (&bytes)[Bytes]) {
-    char16_t wide[Bytes / 2];
+template <size_t Width>
+void AppendWideText(str& text, const uint8_t (&field)[Width]) {
+    char16_t wide[Width / 2];
     size_t n = 0;
-    for (; n < Bytes / 2; ++n) {
-        wide[n] = static_cast<char16_t>(bytes[2 * n] | bytes[2 * n + 1] << 8);
+    for (; n < Width / 2; ++n) {
+        wide[n] = static_cast<char16_t>(bytes::LoadLe16(&field[2 * n]));
         if (wide[n] == 0) break;
     }
     text.AppendUTF16(wide, n);

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "decode/PacketRecord.h"
+#include "framework/Bytes.h"
 #include "decode/BONE.h"
 #include "decode/DHCP.h"
 #include "decode/DNS.h"
@@ -243,9 +244,8 @@ bool DescribeApplication(uint16_t sourcePort, uint16_t destPort, const uint8_t*&
     return false;
 }
 
-bool DescribeRawData(const uint8_t* bytes, int32_t length, str& text) {
+bool DescribeRawData(const uint8_t* data, int32_t length, str& text) {
     if (length <= 0) return true;
-    static constexpr char kDigits[] = "0123456789abcdef";
     static constexpr char kTitle[] = "Raw Data\r\n\t";
     constexpr int32_t kPerLine = 16;
     // 48 hexadecimal characters, " (", up to 16 characters, ")" and the line end.
@@ -263,9 +263,8 @@ bool DescribeRawData(const uint8_t* bytes, int32_t length, str& text) {
         char* hex = line;
         char* chars = line + 3 * kPerLine + 2;
         for (int32_t i = 0; i < n; ++i) {
-            const uint8_t byte = bytes[start + i];
-            hex[3 * i] = kDigits[byte >> 4];
-            hex[3 * i + 1] = kDigits[byte & 0x0f];
+            const uint8_t byte = data[start + i];
+            bytes::PutHexByte(hex + 3 * i, byte);
             hex[3 * i + 2] = ' ';
             chars[i] = Printable(byte) ? static_cast<char>(byte) : ' ';
         }

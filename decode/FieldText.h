@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "framework/Bytes.h"
 #include "framework/str.h"
 
 namespace fieldtext {
@@ -18,16 +19,15 @@ inline void AppendText(str& text, const uint8_t* bytes, size_t width) {
 
 // Bytes as two lowercase hexadecimal digits each, joined by separator (none when it is 0), built
 // in a stack buffer and appended in pieces of at most 128 bytes.
-inline void AppendHex(str& text, const uint8_t* bytes, size_t n, char separator) {
-    static constexpr char kDigits[] = "0123456789abcdef";
+inline void AppendHex(str& text, const uint8_t* data, size_t n, char separator) {
     constexpr size_t kChunk = 128;
     char line[kChunk * 3];
     for (size_t start = 0; start < n; start += kChunk) {
         size_t used = 0;
         for (size_t i = start; i < n && i < start + kChunk; ++i) {
             if (i && separator) line[used++] = separator;
-            line[used++] = kDigits[bytes[i] >> 4];
-            line[used++] = kDigits[bytes[i] & 0x0f];
+            bytes::PutHexByte(line + used, data[i]);
+            used += 2;
         }
         text.Append(line, used);
     }

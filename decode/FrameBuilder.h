@@ -8,20 +8,15 @@
 #include <string_view>
 #include <vector>
 
+#include "framework/Bytes.h"
+
 namespace frames {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = bytes::Buffer;
 using Mac = std::array<uint8_t, 6>;
 using IPv6Address = std::array<uint8_t, 16>;
 
 Bytes Text(std::string_view text);
-
-// Big-endian (network order) and little-endian appends, for payloads built by hand.
-void Put8(Bytes& out, uint8_t value);
-void Put16(Bytes& out, uint16_t value);
-void Put32(Bytes& out, uint32_t value);
-void PutLE16(Bytes& out, uint16_t value);
-void PutBytes(Bytes& out, const Bytes& more);
 
 // A DNS name as labels from dotted text, ended by the root label.
 void PutDnsName(Bytes& out, std::string_view name);

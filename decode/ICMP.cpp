@@ -1,4 +1,5 @@
 #include "decode/ICMP.h"
+#include "framework/Bytes.h"
 
 #include <atomic>
 #include <iterator>
@@ -133,9 +134,8 @@ bool ICMPPacket::StoreChecksum(const uint8_t* end) {
     checksumPosition_[0] = checksumPosition_[1] = 0;
     const uint32_t sum = InternetChecksum(buildStart_, static_cast<int32_t>(end - buildStart_));
     // The routine sums with the first byte low, so its low byte is the first on the wire.
-    checksumPosition_[0] = static_cast<uint8_t>(sum);
-    checksumPosition_[1] = static_cast<uint8_t>(sum >> 8);
-    checksum = static_cast<uint16_t>(checksumPosition_[0] << 8 | checksumPosition_[1]);
+    bytes::StoreLe16(checksumPosition_, static_cast<uint16_t>(sum));
+    checksum = bytes::LoadBe16(checksumPosition_);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "decode/IPHeaders.h"
 
+#include "framework/Bytes.h"
 #include "framework/str.h"
 
 bool SkipHeaderOptions(const uint8_t*& cursor, int32_t& remaining, int32_t consumed,
@@ -156,13 +157,11 @@ void AppendIPv4Address(str& text, uint32_t a) { text.AppendIPv4(a); }
 // every arriving IPv6 frame formats two of these and printf costs more than the rest of the
 // arrival together.
 void AppendIPv6Address(str& text, const uint8_t a[16]) {
-    static constexpr char kHex[] = "0123456789abcdef";
     char out[39];
     char* p = out;
     for (int i = 0; i < 16; ++i) {
         if (i && i % 2 == 0) *p++ = ':';
-        *p++ = kHex[a[i] >> 4];
-        *p++ = kHex[a[i] & 0x0f];
+        p = bytes::PutHexByte(p, a[i]);
     }
     text.Append(out, sizeof out);
 }

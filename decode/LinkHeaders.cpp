@@ -1,4 +1,5 @@
 #include "decode/LinkHeaders.h"
+#include "framework/Bytes.h"
 
 #include <algorithm>
 #include <new>
@@ -117,10 +118,7 @@ bool ARPHeader::Parse(const uint8_t*& cursor, int32_t& remaining) {
 
 bool ARPHeader::GetIPv4Addresses(uint32_t& sender, uint32_t& target) const {
     if (plen != 4 || senderProtocol_.size() < 4 || targetProtocol_.size() < 4) return false;
-    auto toHost = [](const std::vector<uint8_t>& a) {
-        return static_cast<uint32_t>(a[0]) << 24 | static_cast<uint32_t>(a[1]) << 16 |
-               static_cast<uint32_t>(a[2]) << 8 | a[3];
-    };
+    auto toHost = [](const std::vector<uint8_t>& a) { return bytes::LoadBe32(a.data()); };
     sender = toHost(senderProtocol_);
     target = toHost(targetProtocol_);
     return true;

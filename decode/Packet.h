@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "framework/Bytes.h"
+
 class Packet {
 public:
     virtual bool Build(uint8_t*& cursor, int32_t& remaining) = 0;
@@ -50,7 +52,7 @@ inline bool Read8(const uint8_t*& cursor, int32_t& remaining, uint8_t& value) {
 
 inline bool Read16(const uint8_t*& cursor, int32_t& remaining, uint16_t& value) {
     if (!Fits(remaining, 2)) return false;
-    value = static_cast<uint16_t>(cursor[0] << 8 | cursor[1]);
+    value = bytes::LoadBe16(cursor);
     cursor += 2;
     remaining -= 2;
     return true;
@@ -58,8 +60,7 @@ inline bool Read16(const uint8_t*& cursor, int32_t& remaining, uint16_t& value) 
 
 inline bool Read32(const uint8_t*& cursor, int32_t& remaining, uint32_t& value) {
     if (!Fits(remaining, 4)) return false;
-    value = static_cast<uint32_t>(cursor[0]) << 24 | static_cast<uint32_t>(cursor[1]) << 16 |
-            static_cast<uint32_t>(cursor[2]) << 8 | cursor[3];
+    value = bytes::LoadBe32(cursor);
     cursor += 4;
     remaining -= 4;
     return true;
@@ -68,7 +69,7 @@ inline bool Read32(const uint8_t*& cursor, int32_t& remaining, uint32_t& value) 
 // Little-endian reads, for the one little-endian wire format (DEC DNA information items).
 inline bool Read16LE(const uint8_t*& cursor, int32_t& remaining, uint16_t& value) {
     if (!Fits(remaining, 2)) return false;
-    value = static_cast<uint16_t>(cursor[1] << 8 | cursor[0]);
+    value = bytes::LoadLe16(cursor);
     cursor += 2;
     remaining -= 2;
     return true;
@@ -94,18 +95,20 @@ inline bool Write8(uint8_t*& cursor, int32_t& remaining, uint8_t value) {
 }
 
 inline bool Write16(uint8_t*& cursor, int32_t& remaining, uint16_t value) {
-    const uint8_t b[2] = {static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t b[2];
+    bytes::StoreBe16(b, value);
     return WriteBytes(cursor, remaining, b, 2);
 }
 
 inline bool Write32(uint8_t*& cursor, int32_t& remaining, uint32_t value) {
-    const uint8_t b[4] = {static_cast<uint8_t>(value >> 24), static_cast<uint8_t>(value >> 16),
-                          static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value)};
+    uint8_t b[4];
+    bytes::StoreBe32(b, value);
     return WriteBytes(cursor, remaining, b, 4);
 }
 
 inline bool Write16LE(uint8_t*& cursor, int32_t& remaining, uint16_t value) {
-    const uint8_t b[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    uint8_t b[2];
+    bytes::StoreLe16(b, value);
     return WriteBytes(cursor, remaining, b, 2);
 }
 

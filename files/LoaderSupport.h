@@ -2,8 +2,6 @@
 // header read into a fixed array, and the hand-over of a frame to the arrival handler.
 #pragma once
 
-#include <endian.h>
-
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +11,7 @@
 
 #include "capture/PacketStore.h"
 #include "files/CaptureFile.h"
+#include "framework/Bytes.h"
 
 namespace loader {
 
@@ -31,38 +30,26 @@ inline std::unique_ptr<uint8_t[]> TakeFrameBuffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kFrameBufferSize]);
 }
 
-// Fields of a header held in a fixed array; the offset is checked against the array when the
-// reader is compiled.
+// Little-endian fields of a header held in a fixed array; the offset is checked against the
+// array when the reader is compiled.
 template <size_t Offset, size_t N>
-inline uint16_t Le16(const std::array<uint8_t, N>& bytes) {
+inline uint16_t Le16(const std::array<uint8_t, N>& header) {
     static_assert(Offset + 2 <= N);
-    uint16_t value;
-    std::memcpy(&value, bytes.data() + Offset, sizeof value);
-    return le16toh(value);
+    return bytes::LoadLe16(header.data() + Offset);
 }
 
 template <size_t Offset, size_t N>
-inline uint32_t Le32(const std::array<uint8_t, N>& bytes) {
+inline uint32_t Le32(const std::array<uint8_t, N>& header) {
     static_assert(Offset + 4 <= N);
-    uint32_t value;
-    std::memcpy(&value, bytes.data() + Offset, sizeof value);
-    return le32toh(value);
+    return bytes::LoadLe32(header.data() + Offset);
 }
 
 template <size_t Offset, size_t N>
-inline uint64_t Le64(const std::array<uint8_t, N>& bytes) {
+inline uint64_t Le64(const std::array<uint8_t, N>& header) {
     static_assert(Offset + 8 <= N);
-    uint64_t value;
-    std::memcpy(&value, bytes.data() + Offset, sizeof value);
-    return le64toh(value);
+    return bytes::LoadLe64(header.data() + Offset);
 }
 
-// A field at a position the caller has checked lies within its bytes.
-inline uint32_t Le32At(const uint8_t* bytes) {
-    uint32_t value;
-    std::memcpy(&value, bytes, sizeof value);
-    return le32toh(value);
-}
 
 // Hands one frame read from a file to the arrival handler with the file's time offset (and, for
 // the own format, the stored IP flag). The packet-count text is refreshed only when the count is

@@ -38,15 +38,11 @@ bool WriteOwnCapture(const char* path) {
     // file is written adds what it stores before the writer reaches the end.
     for (int32_t i = 0; i < store.Count(); ++i) {
         const PacketRecord& record = store[i];
-        const uint16_t frameType = htole16(record.frameType);
-        const uint16_t ipFlag = htole16(record.isIp);
-        const uint32_t length = htole32(record.length);
-        const uint32_t timeOffset = htole32(record.timeOffset);
         std::array<uint8_t, kRecordHeaderSize> header;
-        std::memcpy(header.data(), &frameType, 2);
-        std::memcpy(header.data() + 2, &ipFlag, 2);
-        std::memcpy(header.data() + 4, &length, 4);
-        std::memcpy(header.data() + 8, &timeOffset, 4);
+        bytes::StoreLe16(header.data(), record.frameType);
+        bytes::StoreLe16(header.data() + 2, record.isIp);
+        bytes::StoreLe32(header.data() + 4, record.length);
+        bytes::StoreLe32(header.data() + 8, record.timeOffset);
         // Write errors are not looked at: the writer always finishes and reports success.
         std::fwrite(header.data(), 1, header.size(), file);
         std::fwrite(record.data.get(), 1, record.length, file);

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <vector>
@@ -76,6 +77,9 @@ inline void AppendLe64(Buffer& out, uint64_t v) {
     StoreLe64(out.data() + out.size() - 8, v);
 }
 inline void AppendBytes(Buffer& out, std::span<const uint8_t> more) {
+    out.insert(out.end(), more.begin(), more.end());
+}
+inline void AppendBytes(Buffer& out, std::initializer_list<uint8_t> more) {
     out.insert(out.end(), more.begin(), more.end());
 }
 

@@ -1,4 +1,5 @@
 #include "framework/Registry.h"
+#include "framework/Bytes.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -442,10 +443,9 @@ uint32_t RegistryKey::GetNumber(const char* name, uint32_t defaultValue) {
     }
     if (!value) return defaultValue;
     if (value->isNumber) return value->number;
-    uint8_t bytes[4] = {};
-    std::memcpy(bytes, value->text.data(), std::min<size_t>(value->text.size(), sizeof bytes));
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-           uint32_t{bytes[3]} << 24;
+    uint8_t first[4] = {};
+    std::memcpy(first, value->text.data(), std::min<size_t>(value->text.size(), sizeof first));
+    return bytes::LoadLe32(first);
 }
 
 bool RegistryKey::SetNumber(const char* name, uint32_t value) {

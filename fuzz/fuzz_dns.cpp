@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "decode/DNS.h"
+#include "framework/Bytes.h"
 #include "framework/str.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -19,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (size >= 2) {
         text.Clear();
-        const uint16_t type = static_cast<uint16_t>(data[0] << 8 | data[1]);
+        const uint16_t type = bytes::LoadBe16(data);
         DescribeDNSRecordData(type, data + 2, data, data + size,
                               static_cast<uint16_t>(size - 2), text);
     }

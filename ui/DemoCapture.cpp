@@ -8,12 +8,7 @@ namespace {
 using frames::Bytes;
 using frames::IPv4Address;
 using frames::Mac;
-using frames::Put16;
-using frames::Put32;
-using frames::Put8;
-using frames::PutBytes;
 using frames::PutDnsName;
-using frames::PutLE16;
 
 constexpr Mac kClientMac{0x00, 0x1b, 0x21, 0x3a, 0x4f, 0x10};
 constexpr Mac kGatewayMac{0x00, 0x0d, 0xb9, 0x41, 0x7c, 0x02};
@@ -40,164 +35,164 @@ void PutText(Bytes& out, std::string_view text, size_t width) {
     for (size_t i = 0; i < width; ++i) out.push_back(i < text.size() ? text[i] : 0);
 }
 void PutWide(Bytes& out, std::string_view text, size_t characters) {
-    for (size_t i = 0; i < characters; ++i) PutLE16(out, i < text.size() ? text[i] : 0);
+    for (size_t i = 0; i < characters; ++i) bytes::AppendLe16(out, i < text.size() ? text[i] : 0);
 }
 void PutMac(Bytes& out, const Mac& mac) { out.insert(out.end(), mac.begin(), mac.end()); }
 
 Bytes DnsResponse(uint16_t id, std::string_view name) {
     Bytes out;
-    Put16(out, id);
-    Put16(out, 0x8180);  // response, recursion desired and available
-    Put16(out, 1);
-    Put16(out, 2);
-    Put16(out, 0);
-    Put16(out, 0);
+    bytes::AppendBe16(out, id);
+    bytes::AppendBe16(out, 0x8180);  // response, recursion desired and available
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe16(out, 2);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 0);
     PutDnsName(out, name);
-    Put16(out, 1);
-    Put16(out, 1);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe16(out, 1);
     // www.example.com CNAME example.com (pointing into the question), then its address.
-    Put16(out, 0xc00c);
-    Put16(out, 5);
-    Put16(out, 1);
-    Put32(out, 3600);
-    Put16(out, 2);
-    Put16(out, 0xc010);
-    Put16(out, 0xc010);
-    Put16(out, 1);
-    Put16(out, 1);
-    Put32(out, 86400);
-    Put16(out, 4);
-    Put32(out, kWeb);
+    bytes::AppendBe16(out, 0xc00c);
+    bytes::AppendBe16(out, 5);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe32(out, 3600);
+    bytes::AppendBe16(out, 2);
+    bytes::AppendBe16(out, 0xc010);
+    bytes::AppendBe16(out, 0xc010);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe32(out, 86400);
+    bytes::AppendBe16(out, 4);
+    bytes::AppendBe32(out, kWeb);
     return out;
 }
 
 Bytes Dhcp(uint8_t op, uint8_t messageType, uint32_t yourAddress, bool offer) {
     Bytes out;
-    Put8(out, op);
-    Put8(out, 1);  // Ethernet
-    Put8(out, 6);
-    Put8(out, 0);
-    Put32(out, 0x3903f326);
-    Put16(out, 0);
-    Put16(out, 0x8000);  // broadcast
-    Put32(out, 0);
-    Put32(out, yourAddress);
-    Put32(out, offer ? kGateway : 0);
-    Put32(out, 0);
+    bytes::Append8(out, op);
+    bytes::Append8(out, 1);  // Ethernet
+    bytes::Append8(out, 6);
+    bytes::Append8(out, 0);
+    bytes::AppendBe32(out, 0x3903f326);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 0x8000);  // broadcast
+    bytes::AppendBe32(out, 0);
+    bytes::AppendBe32(out, yourAddress);
+    bytes::AppendBe32(out, offer ? kGateway : 0);
+    bytes::AppendBe32(out, 0);
     PutMac(out, kClientMac);
     out.resize(out.size() + 10 + 64 + 128, 0);  // hardware address padding, server and file
-    Put32(out, 0x63825363);
-    Put8(out, 53);
-    Put8(out, 1);
-    Put8(out, messageType);
+    bytes::AppendBe32(out, 0x63825363);
+    bytes::Append8(out, 53);
+    bytes::Append8(out, 1);
+    bytes::Append8(out, messageType);
     if (offer) {
-        Put8(out, 54);
-        Put8(out, 4);
-        Put32(out, kGateway);
-        Put8(out, 51);
-        Put8(out, 4);
-        Put32(out, 86400);
-        Put8(out, 1);
-        Put8(out, 4);
-        Put32(out, 0xffffff00);
-        Put8(out, 3);
-        Put8(out, 4);
-        Put32(out, kGateway);
-        Put8(out, 6);
-        Put8(out, 4);
-        Put32(out, kGateway);
+        bytes::Append8(out, 54);
+        bytes::Append8(out, 4);
+        bytes::AppendBe32(out, kGateway);
+        bytes::Append8(out, 51);
+        bytes::Append8(out, 4);
+        bytes::AppendBe32(out, 86400);
+        bytes::Append8(out, 1);
+        bytes::Append8(out, 4);
+        bytes::AppendBe32(out, 0xffffff00);
+        bytes::Append8(out, 3);
+        bytes::Append8(out, 4);
+        bytes::AppendBe32(out, kGateway);
+        bytes::Append8(out, 6);
+        bytes::Append8(out, 4);
+        bytes::AppendBe32(out, kGateway);
     } else {
-        Put8(out, 61);
-        Put8(out, 7);
-        Put8(out, 1);
+        bytes::Append8(out, 61);
+        bytes::Append8(out, 7);
+        bytes::Append8(out, 1);
         PutMac(out, kClientMac);
-        Put8(out, 55);
-        Put8(out, 4);
-        PutBytes(out, {1, 3, 6, 42});
-        Put8(out, 12);
-        Put8(out, 8);
+        bytes::Append8(out, 55);
+        bytes::Append8(out, 4);
+        bytes::AppendBytes(out, {1, 3, 6, 42});
+        bytes::Append8(out, 12);
+        bytes::Append8(out, 8);
         PutText(out, "tidepool", 8);
     }
-    Put8(out, 255);
+    bytes::Append8(out, 255);
     return out;
 }
 
 // "TIDEPOOL" in the NetBIOS first-level encoding, padded with blanks, suffix 0x00.
 Bytes NetBiosName() {
     Bytes out;
-    Put8(out, 32);
+    bytes::Append8(out, 32);
     std::string_view name = "TIDEPOOL";
     for (int i = 0; i < 16; ++i) {
         const uint8_t c = i < static_cast<int>(name.size()) ? name[static_cast<size_t>(i)]
                                                               : (i == 15 ? 0 : ' ');
-        Put8(out, static_cast<uint8_t>('A' + (c >> 4)));
-        Put8(out, static_cast<uint8_t>('A' + (c & 0x0f)));
+        bytes::Append8(out, static_cast<uint8_t>('A' + (c >> 4)));
+        bytes::Append8(out, static_cast<uint8_t>('A' + (c & 0x0f)));
     }
-    Put8(out, 0);
+    bytes::Append8(out, 0);
     return out;
 }
 
 Bytes NbnsQuery() {
     Bytes out;
-    Put16(out, 0x6a21);
-    Put16(out, 0x0110);  // query, recursion desired, broadcast
-    Put16(out, 1);
-    Put16(out, 0);
-    Put16(out, 0);
-    Put16(out, 0);
-    PutBytes(out, NetBiosName());
-    Put16(out, 0x20);
-    Put16(out, 1);
+    bytes::AppendBe16(out, 0x6a21);
+    bytes::AppendBe16(out, 0x0110);  // query, recursion desired, broadcast
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBytes(out, NetBiosName());
+    bytes::AppendBe16(out, 0x20);
+    bytes::AppendBe16(out, 1);
     return out;
 }
 
 Bytes NbnsResponse() {
     Bytes out;
-    Put16(out, 0x6a21);
-    Put16(out, 0x8500);  // response, authoritative, recursion desired
-    Put16(out, 0);
-    Put16(out, 1);
-    Put16(out, 0);
-    Put16(out, 0);
-    PutBytes(out, NetBiosName());
-    Put16(out, 0x20);
-    Put16(out, 1);
-    Put32(out, 300000);
-    Put16(out, 6);
-    Put16(out, 0x0000);  // unique B-node name
-    Put32(out, kClient);
+    bytes::AppendBe16(out, 0x6a21);
+    bytes::AppendBe16(out, 0x8500);  // response, authoritative, recursion desired
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBytes(out, NetBiosName());
+    bytes::AppendBe16(out, 0x20);
+    bytes::AppendBe16(out, 1);
+    bytes::AppendBe32(out, 300000);
+    bytes::AppendBe16(out, 6);
+    bytes::AppendBe16(out, 0x0000);  // unique B-node name
+    bytes::AppendBe32(out, kClient);
     return out;
 }
 
 Bytes Rwho() {
     Bytes out;
-    Put8(out, 1);  // protocol version
-    Put8(out, 1);  // status
-    Put16(out, 0);
-    Put32(out, 0x65f1d200);  // send time
-    Put32(out, 0x65f1d1f0);  // receive time
+    bytes::Append8(out, 1);  // protocol version
+    bytes::Append8(out, 1);  // status
+    bytes::AppendBe16(out, 0);
+    bytes::AppendBe32(out, 0x65f1d200);  // send time
+    bytes::AppendBe32(out, 0x65f1d1f0);  // receive time
     PutText(out, "lighthouse", 32);
-    Put32(out, 12);  // load averages x 100
-    Put32(out, 25);
-    Put32(out, 31);
-    Put32(out, 0x65ee5a00);  // boot time
+    bytes::AppendBe32(out, 12);  // load averages x 100
+    bytes::AppendBe32(out, 25);
+    bytes::AppendBe32(out, 31);
+    bytes::AppendBe32(out, 0x65ee5a00);  // boot time
     PutText(out, "pts/0", 8);
     PutText(out, "keeper", 8);
-    Put32(out, 0x65f1c400);  // login time
-    Put32(out, 42);          // idle seconds
+    bytes::AppendBe32(out, 0x65f1c400);  // login time
+    bytes::AppendBe32(out, 42);          // idle seconds
     return out;
 }
 
 Bytes Bone() {
     Bytes out;
-    Put32(out, 0);
-    Put8(out, 5);     // security monitor announcement
-    Put8(out, 0x81);
+    bytes::AppendBe32(out, 0);
+    bytes::Append8(out, 5);     // security monitor announcement
+    bytes::Append8(out, 0x81);
     out.resize(out.size() + 10, 0);
-    Put32(out, 7);
+    bytes::AppendBe32(out, 7);
     PutText(out, "LIGHTHOUSE-01", 16);
     PutText(out, "keeper", 32);
-    Put32(out, 0);
+    bytes::AppendBe32(out, 0);
     PutMac(out, kPrinterMac);
     PutMac(out, kPrinterMac);
     PutWide(out, "Lighthouse", 16);
@@ -208,48 +203,48 @@ Bytes Bone() {
 Bytes DecDna() {
     Bytes items;
     auto item = [&items](uint16_t type, const Bytes& value) {
-        PutLE16(items, type);
-        Put8(items, static_cast<uint8_t>(value.size()));
-        PutBytes(items, value);
+        bytes::AppendLe16(items, type);
+        bytes::Append8(items, static_cast<uint8_t>(value.size()));
+        bytes::AppendBytes(items, value);
     };
     item(1, {3, 0, 0});        // maintenance version
     item(2, {0x02, 0x00});     // functions
     item(7, {0xaa, 0x00, 0x04, 0x00, 0x12, 0x34});  // hardware address
     item(100, {0x01});         // device
     Bytes out;
-    PutLE16(out, static_cast<uint16_t>(items.size() + 4));
-    Put8(out, 7);  // system identification
-    Put8(out, 0);
-    PutLE16(out, 0x1234);
-    PutBytes(out, items);
+    bytes::AppendLe16(out, static_cast<uint16_t>(items.size() + 4));
+    bytes::Append8(out, 7);  // system identification
+    bytes::Append8(out, 0);
+    bytes::AppendLe16(out, 0x1234);
+    bytes::AppendBytes(out, items);
     return out;
 }
 
 Bytes SpanningTree() {
     Bytes out;
-    Put16(out, 0);  // protocol
-    Put8(out, 0);   // version
-    Put8(out, 0);   // configuration
-    Put8(out, 0);
-    Put16(out, 0x8000);
+    bytes::AppendBe16(out, 0);  // protocol
+    bytes::Append8(out, 0);   // version
+    bytes::Append8(out, 0);   // configuration
+    bytes::Append8(out, 0);
+    bytes::AppendBe16(out, 0x8000);
     PutMac(out, kGatewayMac);
-    Put32(out, 0);
-    Put16(out, 0x8000);
+    bytes::AppendBe32(out, 0);
+    bytes::AppendBe16(out, 0x8000);
     PutMac(out, kGatewayMac);
-    Put16(out, 0x8001);
-    PutBytes(out, {0, 0, 0x14, 0, 0x02, 0, 0x0f, 0});
+    bytes::AppendBe16(out, 0x8001);
+    bytes::AppendBytes(out, {0, 0, 0x14, 0, 0x02, 0, 0x0f, 0});
     return out;
 }
 
 // A discovery announcement behind a SNAP header (organisation 00-00-0c, type 0x2000).
 Bytes SnapAnnouncement() {
     Bytes out{0x00, 0x00, 0x0c};
-    Put16(out, 0x2000);
-    Put8(out, 2);    // version
-    Put8(out, 180);  // hold time
-    Put16(out, 0);   // checksum
-    Put16(out, 1);   // device id
-    Put16(out, 12);
+    bytes::AppendBe16(out, 0x2000);
+    bytes::Append8(out, 2);    // version
+    bytes::Append8(out, 180);  // hold time
+    bytes::AppendBe16(out, 0);   // checksum
+    bytes::AppendBe16(out, 1);   // device id
+    bytes::AppendBe16(out, 12);
     PutText(out, "harbour1", 8);
     return out;
 }
@@ -354,22 +349,14 @@ bool WriteDemoCapture(const char* path) {
     if (!file) return false;
     bool written = true;
     for (const DemoFrame& frame : DemoFrames()) {
-        const uint16_t type = frame.bytes.size() >= 14 ? static_cast<uint16_t>(
-                                                             frame.bytes[12] << 8 | frame.bytes[13])
-                                                       : 0;
-        const uint8_t header[12] = {
-            static_cast<uint8_t>(frame.frameType), 0,
-            static_cast<uint8_t>(type == 0x0800 || type == 0x86dd ? 1 : 0), 0,
-            static_cast<uint8_t>(frame.bytes.size()),
-            static_cast<uint8_t>(frame.bytes.size() >> 8),
-            static_cast<uint8_t>(frame.bytes.size() >> 16),
-            static_cast<uint8_t>(frame.bytes.size() >> 24),
-            static_cast<uint8_t>(frame.timeOffset),
-            static_cast<uint8_t>(frame.timeOffset >> 8),
-            static_cast<uint8_t>(frame.timeOffset >> 16),
-            static_cast<uint8_t>(frame.timeOffset >> 24),
-        };
-        written = written && std::fwrite(header, 1, sizeof header, file) == sizeof header &&
+        const uint16_t type =
+            frame.bytes.size() >= 14 ? bytes::LoadBe16(frame.bytes.data() + 12) : 0;
+        Bytes header;
+        bytes::AppendLe16(header, static_cast<uint16_t>(frame.frameType));
+        bytes::AppendLe16(header, type == 0x0800 || type == 0x86dd ? 1 : 0);
+        bytes::AppendLe32(header, static_cast<uint32_t>(frame.bytes.size()));
+        bytes::AppendLe32(header, frame.timeOffset);
+        written = written && std::fwrite(header.data(), 1, header.size(), file) == header.size() &&
                   std::fwrite(frame.bytes.data(), 1, frame.bytes.size(), file) ==
                       frame.bytes.size();
     }

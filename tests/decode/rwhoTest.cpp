@@ -8,24 +8,21 @@
 
 #include "decode/Array.h"
 #include "decode/rwho.h"
+#include "framework/Bytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-void Put32(Bytes& b, uint32_t v) {
-    b.insert(b.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
-}
-
 // Pad bytes 00 01, send time 0, receive time 1600000000, host "alpha", load averages 1, 2,
 // 0x10203 and boot time 0xffffffff (one second before 1970 as a signed time).
 Bytes FixedPart() {
     Bytes b = {1, 1, 0x00, 0x01};
-    Put32(b, 0);
-    Put32(b, 1600000000);
+    bytes::AppendBe32(b, 0);
+    bytes::AppendBe32(b, 1600000000);
     b.resize(44, 0);
     std::copy_n("alpha", 5, b.begin() + 12);
-    for (uint32_t v : {1u, 2u, 0x10203u, 0xffffffffu}) Put32(b, v);
+    for (uint32_t v : {1u, 2u, 0x10203u, 0xffffffffu}) bytes::AppendBe32(b, v);
     return b;
 }
 
@@ -35,8 +32,8 @@ void AppendEntry(Bytes& b, std::string terminal, std::string user, uint32_t logi
     user.resize(8, '\0');
     b.insert(b.end(), terminal.begin(), terminal.end());
     b.insert(b.end(), user.begin(), user.end());
-    Put32(b, login);
-    Put32(b, idle);
+    bytes::AppendBe32(b, login);
+    bytes::AppendBe32(b, idle);
 }
 
 // Times are shown in UTC with the locale's short date: the C locale makes the text fixed.

@@ -220,10 +220,10 @@ TEST_F(CaptureFile, OwnFormatEndingInsideARecordKeepsWhatWasRead) {
     shortFrame.pop_back();
     Bytes tooLong = two;
     Bytes record;
-    PutLe16(record, 2);
-    PutLe16(record, 0);
-    PutLe32(record, 65536);
-    PutLe32(record, 0);
+    bytes::AppendLe16(record, 2);
+    bytes::AppendLe16(record, 0);
+    bytes::AppendLe32(record, 65536);
+    bytes::AppendLe32(record, 0);
     Append(tooLong, record);
     Append(tooLong, Bytes(65536, 0));
     for (const auto& [name, bytes] : std::vector<std::pair<std::string, Bytes>>{
@@ -303,10 +303,10 @@ TEST_F(CaptureFile, FullStoreRefusesFurtherFramesAndTheReaderGoesOn) {
     file.reserve((limit + 11) * 52);
     Bytes frame(40, 0x45);
     for (int32_t i = 0; i < limit + 10; ++i) {
-        PutLe16(file, 1);
-        PutLe16(file, 0);
-        PutLe32(file, 40);
-        PutLe32(file, static_cast<uint32_t>(i));
+        bytes::AppendLe16(file, 1);
+        bytes::AppendLe16(file, 0);
+        bytes::AppendLe32(file, 40);
+        bytes::AppendLe32(file, static_cast<uint32_t>(i));
         frame[39] = static_cast<uint8_t>(i);
         Append(file, frame);
     }

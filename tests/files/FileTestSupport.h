@@ -63,18 +63,6 @@ inline Bytes OtherEthernetFrame() {
     return frames::PadEthernet(frames::Ethernet(kMacB, kMacA, 0x8137, frames::Text("ipx")));
 }
 
-inline void PutLe16(Bytes& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-inline void PutLe32(Bytes& out, uint32_t v) {
-    PutLe16(out, static_cast<uint16_t>(v));
-    PutLe16(out, static_cast<uint16_t>(v >> 16));
-}
-inline void PutLe64(Bytes& out, uint64_t v) {
-    PutLe32(out, static_cast<uint32_t>(v));
-    PutLe32(out, static_cast<uint32_t>(v >> 32));
-}
 inline void Append(Bytes& out, const Bytes& more) {
     out.insert(out.end(), more.begin(), more.end());
 }
@@ -88,10 +76,10 @@ struct OwnRecord {
 inline Bytes OwnFile(const std::vector<OwnRecord>& records) {
     Bytes out;
     for (const OwnRecord& r : records) {
-        PutLe16(out, r.frameType);
-        PutLe16(out, r.ipFlag);
-        PutLe32(out, static_cast<uint32_t>(r.frame.size()));
-        PutLe32(out, r.timeOffset);
+        bytes::AppendLe16(out, r.frameType);
+        bytes::AppendLe16(out, r.ipFlag);
+        bytes::AppendLe32(out, static_cast<uint32_t>(r.frame.size()));
+        bytes::AppendLe32(out, r.timeOffset);
         Append(out, r.frame);
     }
     return out;
@@ -104,21 +92,21 @@ struct PcapRecord {
 };
 inline Bytes PcapHeader(uint32_t magic = 0xa1b2c3d4) {
     Bytes out;
-    PutLe32(out, magic);
-    PutLe16(out, 2);
-    PutLe16(out, 4);
-    PutLe32(out, 0);
-    PutLe32(out, 0);
-    PutLe32(out, 65535);
-    PutLe32(out, 1);  // Ethernet
+    bytes::AppendLe32(out, magic);
+    bytes::AppendLe16(out, 2);
+    bytes::AppendLe16(out, 4);
+    bytes::AppendLe32(out, 0);
+    bytes::AppendLe32(out, 0);
+    bytes::AppendLe32(out, 65535);
+    bytes::AppendLe32(out, 1);  // Ethernet
     return out;
 }
 inline void PutPcapRecord(Bytes& out, uint32_t seconds, uint32_t microseconds, uint32_t captured,
                           uint32_t wire) {
-    PutLe32(out, seconds);
-    PutLe32(out, microseconds);
-    PutLe32(out, captured);
-    PutLe32(out, wire);
+    bytes::AppendLe32(out, seconds);
+    bytes::AppendLe32(out, microseconds);
+    bytes::AppendLe32(out, captured);
+    bytes::AppendLe32(out, wire);
 }
 inline Bytes PcapFile(const std::vector<PcapRecord>& records) {
     Bytes out = PcapHeader();
@@ -149,21 +137,21 @@ inline Bytes NetMonFile(uint8_t major, const std::vector<NetMonFrame>& frameList
         const auto length = static_cast<uint32_t>(f.frame.size());
         const auto available = static_cast<uint32_t>(length + f.availableDelta);
         if (major == 1) {
-            PutLe32(out, static_cast<uint32_t>(f.time));
-            PutLe16(out, static_cast<uint16_t>(length));
-            PutLe16(out, static_cast<uint16_t>(available));
+            bytes::AppendLe32(out, static_cast<uint32_t>(f.time));
+            bytes::AppendLe16(out, static_cast<uint16_t>(length));
+            bytes::AppendLe16(out, static_cast<uint16_t>(available));
         } else {
-            PutLe64(out, f.time);
-            PutLe32(out, length);
-            PutLe32(out, available);
+            bytes::AppendLe64(out, f.time);
+            bytes::AppendLe32(out, length);
+            bytes::AppendLe32(out, available);
         }
         Append(out, f.frame);
     }
     const auto tableOffset = static_cast<uint32_t>(out.size());
-    for (uint32_t entry : table) PutLe32(out, entry);
+    for (uint32_t entry : table) bytes::AppendLe32(out, entry);
     Bytes field;
-    PutLe32(field, tableOffset);
-    PutLe32(field, static_cast<uint32_t>(table.size() * 4));
+    bytes::AppendLe32(field, tableOffset);
+    bytes::AppendLe32(field, static_cast<uint32_t>(table.size() * 4));
     std::copy(field.begin(), field.end(), out.begin() + 24);
     return out;
 }

@@ -13,6 +13,7 @@
 #include "WindowFixture.h"
 #include "decode/DescriptionTree.h"
 #include "files/FileCommands.h"
+#include "framework/Bytes.h"
 #include "resources/Resources.h"
 #include "ui/DemoCapture.h"
 #include "ui/FindDlg.h"
@@ -364,11 +365,11 @@ void WriteLargeCapture(const std::string& path) {
     for (uint32_t i = 0; i < static_cast<uint32_t>(PacketStore::kLimit); ++i) {
         const DemoFrame& frame = demo[i % demo.size()];
         const uint32_t length = static_cast<uint32_t>(frame.bytes.size());
-        const uint8_t header[12] = {2, 0, 1, 0,
-                                    static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8),
-                                    0, 0,
-                                    static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8),
-                                    static_cast<uint8_t>(i >> 16), 0};
+        uint8_t header[12];
+        bytes::StoreLe16(header, 2);
+        bytes::StoreLe16(header + 2, 1);
+        bytes::StoreLe32(header + 4, length);
+        bytes::StoreLe32(header + 8, i);
         out.write(reinterpret_cast<const char*>(header), sizeof header);
         out.write(reinterpret_cast<const char*>(frame.bytes.data()),
                   static_cast<std::streamsize>(length));
