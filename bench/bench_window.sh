@@ -13,7 +13,7 @@ runs=${RUNS:-7}
 frames=${FRAMES:-65536}
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_TESTS=ON -DTW_BENCH=ON >/dev/null
 fi
 ninja -C "$build" bench_window gen_traffic >/dev/null
 build=$(cd "$build" && pwd)

@@ -18,7 +18,7 @@ for tool in hyperfine tshark; do
 done
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_TESTS=ON -DTW_BENCH=ON >/dev/null
 fi
 if [ -z "${TIDEWATCH:-}" ]; then
   ninja -C "$build" tidewatch gen_traffic >/dev/null

@@ -17,7 +17,7 @@ for tool in hyperfine tcpdump tshark; do
 done
 
 if [ ! -f "$build/build.ninja" ]; then
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_TESTS=ON -DTW_BENCH=ON >/dev/null
 fi
 ninja -C "$build" tidewatch gen_traffic >/dev/null
 
