@@ -66,16 +66,17 @@ runuser -u nobody -- /usr/bin/tidewatch --version >/dev/null 2>&1 && fail "nobod
 # Runs once the program has its --capture mode: the member captures on one end of a veth pair
 # while the other namespace pings across it.
 if /usr/bin/tidewatch --help | grep -q -- '--capture'; then
+  install -d -o "$user" "$work/member"
   ip netns add "$ns-a" && ip netns add "$ns-b"
   ip link add twa$$ netns "$ns-a" type veth peer name twb$$ netns "$ns-b"
   ip -n "$ns-a" addr add 10.213.0.1/24 dev twa$$ && ip -n "$ns-a" link set twa$$ up
   ip -n "$ns-b" addr add 10.213.0.2/24 dev twb$$ && ip -n "$ns-b" link set twb$$ up
   ip netns exec "$ns-b" ping -q -c 20 -i 0.2 10.213.0.1 >/dev/null 2>&1 &
   ip netns exec "$ns-a" runuser -u "$user" -- /usr/bin/tidewatch --capture --method 3 \
-    --device twa$$ --count 5 --seconds 10 --write "$work/member.tdw" >"$work/capture.log" 2>&1 ||
+    --device twa$$ --count 5 --seconds 10 --write "$work/member/capture.tdw" >"$work/capture.log" 2>&1 ||
     fail "a member could not capture: $(cat "$work/capture.log")"
   wait
-  rows=$(/usr/bin/tidewatch --list "$work/member.tdw" 2>/dev/null | grep -c ICMP || true)
+  rows=$(/usr/bin/tidewatch --list "$work/member/capture.tdw" 2>/dev/null | grep -c ICMP || true)
   [ "$rows" -ge 1 ] || fail "the member's capture holds no ICMP packet"
 else
   echo "NOTE: tidewatch has no --capture mode yet; the member's live capture is not checked"
