@@ -334,7 +334,10 @@ void AppMainWindow::SetInstalledHelpFile(std::string path) { InstalledHelpFile()
 std::string AppMainWindow::HelpFilePath() const {
     char folder[2048] = {};
     uint32_t size = sizeof folder;
-    if (ReadRegString("installdir", folder, &size)) return std::string(folder) + "/" + res::kHelpFile;
+    // An empty value names no folder.
+    if (ReadRegString("installdir", folder, &size) && folder[0]) {
+        return std::string(folder) + "/" + res::kHelpFile;
+    }
     return InstalledHelpFile();
 }
 
