@@ -13,6 +13,11 @@
 #include "ui/DemoCapture.h"
 #include "ui/VizirMainWindow.h"
 
+// The installed manual, relative to the folder of this executable.
+#ifndef TW_MANUAL_FROM_WINDOW
+#define TW_MANUAL_FROM_WINDOW "../../share/doc/tidewatch/manual/index.html"
+#endif
+
 namespace {
 
 // Where the demonstration capture is written: the user's cache folder.
@@ -49,6 +54,10 @@ int RunWindow(int argc, char** argv, std::string file, bool demo) {
     QApplication::setApplicationName("Tidewatch");
     QApplication::setOrganizationName("Tidecraft");
     ErrorLog::SetCriticalHook(ShowCriticalError);
+    const std::filesystem::path manual =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
+        TW_MANUAL_FROM_WINDOW;
+    AppMainWindow::SetInstalledHelpFile(manual.lexically_normal().string());
     if (demo) {
         file = DemoCapturePath();
         if (!WriteDemoCapture(file.c_str())) {

@@ -13,14 +13,28 @@
 #ifndef TW_VERSION
 #define TW_VERSION "0.0.0"
 #endif
+// The installed program's private folder, relative to the folder of this executable.
+#ifndef TW_PRIVATE_DIR_FROM_BIN
+#define TW_PRIVATE_DIR_FROM_BIN "../lib/tidewatch"
+#endif
 
 namespace {
 
-int RunWindowProgram(const std::string& file, bool demo, char* self) {
+// The window program: beside this one in the build folder, else in the private folder of the
+// installation, found relative to this executable so that a relocated installation works.
+std::string WindowProgramPath(char* self) {
+    namespace fs = std::filesystem;
     std::error_code error;
-    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    fs::path exe = fs::read_symlink("/proc/self/exe", error);
     if (error) exe = self;
-    const std::string window = (exe.parent_path() / "tidewatch-window").string();
+    const fs::path beside = exe.parent_path() / "tidewatch-window";
+    if (access(beside.c_str(), X_OK) == 0) return beside.string();
+    const fs::path installed = exe.parent_path() / TW_PRIVATE_DIR_FROM_BIN / "tidewatch-window";
+    return installed.lexically_normal().string();
+}
+
+int RunWindowProgram(const std::string& file, bool demo, char* self) {
+    const std::string window = WindowProgramPath(self);
     std::string argument = demo ? "--demo" : file;
     char* args[] = {const_cast<char*>(window.c_str()),
                     argument.empty() ? nullptr : argument.data(), nullptr};

@@ -67,6 +67,11 @@ inline constexpr const char* kTextLegalNotice =
     "Tidewatch records the traffic of the network it is attached to. Capture only on networks "
     "you are entitled to monitor, and treat what you capture as confidential.";
 
+// The help file: the user manual, relative to the folder the "installdir" setting names or to
+// the installed documentation folder.
+inline constexpr const char* kHelpFile = "manual/index.html";
+inline constexpr const char* kTextHelpMissing = "Error opening help file.  File '%s' not found.";
+
 // The text of a string-table entry, empty for an unknown id.
 const char* String(int id);
 

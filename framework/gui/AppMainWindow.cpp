@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QLineEdit>
@@ -42,6 +43,11 @@ const char* FileName(const char* path) {
 
 void CopyPath(char (&slot)[AppMainWindow::kRecentFileLength], const char* path) {
     std::snprintf(slot, sizeof slot, "%s", path ? path : "");
+}
+
+std::string& InstalledHelpFile() {
+    static std::string path;
+    return path;
 }
 
 }  // namespace
@@ -150,6 +156,10 @@ protected:
         auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers modifiers =
             key->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier);
+        if (key->key() == Qt::Key_F1 && modifiers == Qt::NoModifier) {
+            if (!owner_.OnContextHelp(widget)) owner_.OpenHelp();
+            return true;
+        }
         for (const res::Accelerator& accelerator : res::AcceleratorTable()) {
             if (accelerator.key == key->key() && accelerator.modifiers == modifiers) {
                 owner_.Command(accelerator.command);
@@ -307,7 +317,7 @@ void AppMainWindow::Command(int id) {
             OnCopy();
             return;
         case res::kCmdHelp:
-            // There is no help file to open.
+            OpenHelp();
             return;
         default:
             break;
@@ -317,6 +327,29 @@ void AppMainWindow::Command(int id) {
         return;
     }
     OnCommand(id, 0);
+}
+
+void AppMainWindow::SetInstalledHelpFile(std::string path) { InstalledHelpFile() = std::move(path); }
+
+std::string AppMainWindow::HelpFilePath() const {
+    char folder[2048] = {};
+    uint32_t size = sizeof folder;
+    // An empty value names no folder.
+    if (ReadRegString("installdir", folder, &size) && folder[0]) {
+        return std::string(folder) + "/" + res::kHelpFile;
+    }
+    return InstalledHelpFile();
+}
+
+void AppMainWindow::OpenHelp() {
+    const std::string path = HelpFilePath();
+    if (FileExists(path.c_str()) &&
+        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+        return;
+    }
+    str text;
+    text.AppendFormat(res::kTextHelpMissing, path.c_str());
+    MessageBox(text.c_str(), nullptr, kMbOk | kMbIconError);
 }
 
 bool AppMainWindow::OpenByName(const char* path) {

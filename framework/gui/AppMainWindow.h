@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "framework/gui/StatusBar.h"
 #include "framework/gui/ToolBar.h"
@@ -102,6 +103,13 @@ public:
     // The placement stored when the window is destroyed (the restored rectangle).
     void StorePlacement();
 
+    // The manual the program was installed with; the help file when no "installdir" is set.
+    static void SetInstalledHelpFile(std::string path);
+    // The help file in the "installdir" folder when that setting exists, else the installed one.
+    std::string HelpFilePath() const;
+    // Opens the help file in the desktop's browser, or says that it cannot be found.
+    void OpenHelp();
+
 protected:
     friend class ShellWidget;
     friend class ClientArea;
@@ -130,6 +138,8 @@ protected:
     virtual void OnFileOpened() {}
     // Whether the user may capture, for the About box: 1 yes, 0 no, -1 not known.
     virtual int CaptureRights() const { return -1; }
+    // F1 on a control: true when the window gave help of its own; else the help file opens.
+    virtual bool OnContextHelp(QWidget* control) { return false; }
 
     void ShowAbout();
 

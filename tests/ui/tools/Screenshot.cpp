@@ -1,9 +1,10 @@
 // Renders the main window as a new user sees it: the demonstration capture loaded, a TCP packet
 // (the HTTP request) selected with its layers expanded; written as a PNG image. With
 // --context-menu, the packet list's context menu is open on that row (capture method WinPCap, so
-// that every item shows), and the picture is taken from the screen.
+// that every item shows), and the picture is taken from the screen. With --raw-data the detail
+// pane shows the Raw Data view.
 //
-//     tw_screenshot [--context-menu] FILE.png [WIDTH HEIGHT]
+//     tw_screenshot [--context-menu | --raw-data] FILE.png [WIDTH HEIGHT]
 //
 // Run it on a display (scripts/screenshot starts a virtual one); it uses the settings folder of
 // the environment, so give it an empty one.
@@ -40,12 +41,14 @@ void Pump(int milliseconds) {
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     const bool contextMenu = argc > 1 && std::strcmp(argv[1], "--context-menu") == 0;
-    if (contextMenu) {
+    const bool rawData = argc > 1 && std::strcmp(argv[1], "--raw-data") == 0;
+    if (contextMenu || rawData) {
         --argc;
         ++argv;
     }
     if (argc != 2 && argc != 4) {
-        std::fprintf(stderr, "usage: tw_screenshot [--context-menu] FILE.png [WIDTH HEIGHT]\n");
+        std::fprintf(stderr,
+                     "usage: tw_screenshot [--context-menu | --raw-data] FILE.png [WIDTH HEIGHT]\n");
         return 2;
     }
     const int width = argc == 4 ? std::atoi(argv[2]) : 1000;
@@ -67,6 +70,7 @@ int main(int argc, char** argv) {
     window.SetUnsaved(false);
     Pump(300);
 
+    if (rawData) window.Command(res::kCmdRawData);
     QTableView* list = window.PacketList();
     const int request = window.Model()->RowOfPacket(7);
     list->setFocus();
