@@ -149,7 +149,7 @@ TEST_F(ErrorLogTest, PercentSignsPassUnchanged) {
     EXPECT_EQ(MessageOf(lines[0]), message);
 }
 
-TEST_F(ErrorLogTest, PathFromSettingOrCurrentDirectoryReadOnce) {
+TEST_F(ErrorLogTest, PathFromSettingOrTheStateFolderReadOnce) {
     Report(nullptr, 0, "first", 3);
     fs::path other = logDir_.parent_path() / "other";
     fs::create_directories(other);
@@ -158,17 +158,46 @@ TEST_F(ErrorLogTest, PathFromSettingOrCurrentDirectoryReadOnce) {
     EXPECT_EQ(FileLines().size(), 2u);
     EXPECT_FALSE(fs::exists(other / "error.log"));
 
-    testing_support::UseFreshSettingsFolder();  // no installdir: the current directory
-    fs::path saved = fs::current_path();
-    fs::path cwd = logDir_.parent_path() / "cwd";
+    // No installdir: the user's state folder, made when missing; never the current directory.
+    testing_support::UseFreshSettingsFolder();
+    const fs::path saved = fs::current_path();
+    const fs::path cwd = logDir_.parent_path() / "cwd";
+    const fs::path state = logDir_.parent_path() / "state";
+    const fs::path home = logDir_.parent_path() / "home";
     fs::create_directories(cwd);
+    const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
+    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
     fs::current_path(cwd);
-    ErrorLog::ResetForTesting();
-    Report(nullptr, 0, "third", 3);
+    const std::pair<const char*, fs::path> cases[] = {
+        {state.c_str(), state / "tidecraft/error.log"},
+        {"relative/state", home / ".local/state/tidecraft/error.log"},  // taken as not set
+        {nullptr, home / ".local/state/tidecraft/error.log"},
+    };
+    setenv("HOME", home.c_str(), 1);
+    for (const auto& [variable, file] : cases) {
+        if (variable) {
+            setenv("XDG_STATE_HOME", variable, 1);
+        } else {
+            unsetenv("XDG_STATE_HOME");
+        }
+        fs::remove_all(home);
+        ErrorLog::ResetForTesting();
+        Report(nullptr, 0, "third", 3);
+        std::vector<std::string> lines = LinesOf(file);
+        ASSERT_EQ(lines.size(), 1u) << file;
+        EXPECT_EQ(MessageOf(lines[0]), "third");
+    }
     fs::current_path(saved);
-    std::vector<std::string> lines = LinesOf(cwd / "error.log");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(MessageOf(lines[0]), "third");
+    auto restore = [](const char* name, const std::string& value) {
+        if (value.empty()) {
+            unsetenv(name);
+        } else {
+            setenv(name, value.c_str(), 1);
+        }
+    };
+    restore("HOME", savedHome);
+    restore("XDG_STATE_HOME", savedState);
+    EXPECT_TRUE(fs::is_empty(cwd));
 }
 
 TEST_F(ErrorLogTest, CriticalReportCallsHookAndSurvivesWithoutDebugger) {
