@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QTableView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "framework/gui/Dialog.h"
 #include "framework/gui/Window.h"
 #include "ui/CommonDialogs.h"
+#include "ui/DemoCapture.h"
 #include "ui/DetailPane.h"
 #include "ui/PacketListModel.h"
 #include "ui/VizirMainWindow.h"
@@ -130,6 +133,37 @@ protected:
     int CurrentRow() const {
         const QModelIndex current = window->PacketList()->currentIndex();
         return current.isValid() ? current.row() : -1;
+    }
+
+    std::vector<int> SelectedRows() const {
+        std::vector<int> rows;
+        for (const QModelIndex& index : window->PacketList()->selectionModel()->selectedRows()) {
+            rows.push_back(index.row());
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    std::string Pane(int pane) const {
+        return window->GetStatusBar()->PaneText(pane).toStdString();
+    }
+
+    // An own-format capture of that many frames, the demonstration frames over and over.
+    static void WriteOwnFrames(const std::string& path, uint32_t frames) {
+        std::ofstream out(path, std::ios::binary);
+        const std::vector<DemoFrame> demo = DemoFrames();
+        for (uint32_t i = 0; i < frames; ++i) {
+            const DemoFrame& frame = demo[i % demo.size()];
+            const uint32_t length = static_cast<uint32_t>(frame.bytes.size());
+            const uint8_t header[12] = {2, 0, 1, 0,
+                                        static_cast<uint8_t>(length),
+                                        static_cast<uint8_t>(length >> 8), 0, 0,
+                                        static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8),
+                                        static_cast<uint8_t>(i >> 16), 0};
+            out.write(reinterpret_cast<const char*>(header), sizeof header);
+            out.write(reinterpret_cast<const char*>(frame.bytes.data()),
+                      static_cast<std::streamsize>(length));
+        }
     }
 
     std::string TopLevelText(int position) const {
