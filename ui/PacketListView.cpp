@@ -23,6 +23,9 @@ bool IsMoveKey(int key) {
 }  // namespace
 
 QModelIndex PacketListView::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // While the focus comes in, the table asks for a first row to make current (and so shown)
+    // without selecting it, after which a Find would start below it.
+    if (takingFocus_) return {};
     if (action != MoveHome && action != MoveEnd) return QTableView::moveCursor(action, modifiers);
     const int rows = model() ? model()->rowCount(rootIndex()) : 0;
     if (rows == 0) return {};
@@ -45,12 +48,7 @@ QItemSelectionModel::SelectionFlags PacketListView::selectionCommand(const QMode
 }
 
 void PacketListView::focusInEvent(QFocusEvent* event) {
-    // Taking the focus with no row chosen makes the first row current (and so shown) without
-    // selecting it.
-    const bool hadCurrent = currentIndex().isValid();
+    takingFocus_ = true;
     QTableView::focusInEvent(event);
-    const QModelIndex current = currentIndex();
-    if (!hadCurrent && current.isValid() && selectionModel() && !selectionModel()->hasSelection()) {
-        selectionModel()->select(current, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    }
+    takingFocus_ = false;
 }
