@@ -29,9 +29,8 @@ QModelIndex PacketListView::moveCursor(CursorAction action, Qt::KeyboardModifier
     if (action != MoveHome && action != MoveEnd) return QTableView::moveCursor(action, modifiers);
     const int rows = model() ? model()->rowCount(rootIndex()) : 0;
     if (rows == 0) return {};
-    const QModelIndex current = currentIndex();
-    return model()->index(action == MoveHome ? 0 : rows - 1, current.isValid() ? current.column() : 0,
-                          rootIndex());
+    const int column = currentIndex().isValid() ? currentIndex().column() : 0;
+    return model()->index(action == MoveHome ? 0 : rows - 1, column, rootIndex());
 }
 
 QItemSelectionModel::SelectionFlags PacketListView::selectionCommand(const QModelIndex& index,

@@ -526,8 +526,10 @@ QRect AppMainWindow::FitPlacement(const QRect& stored, const QList<QRect>& scree
     if (!home) {
         qint64 nearest = -1;
         for (const QRect& screen : screens) {
-            const qint64 dx = std::max({0, screen.left() - rect.right(), rect.left() - screen.right()});
-            const qint64 dy = std::max({0, screen.top() - rect.bottom(), rect.top() - screen.bottom()});
+            const qint64 dx =
+                std::max({0, screen.left() - rect.right(), rect.left() - screen.right()});
+            const qint64 dy =
+                std::max({0, screen.top() - rect.bottom(), rect.top() - screen.bottom()});
             if (nearest < 0 || dx * dx + dy * dy < nearest) {
                 nearest = dx * dx + dy * dy;
                 home = &screen;
@@ -540,7 +542,8 @@ QRect AppMainWindow::FitPlacement(const QRect& stored, const QList<QRect>& scree
         shown.width() >= kHoldWidth && shown.height() >= kHoldHeight) {
         return rect;
     }
-    rect.setSize(rect.size().boundedTo(home->size()).expandedTo(QSize(kMinimumWidth, kMinimumHeight)));
+    rect.setSize(
+        rect.size().boundedTo(home->size()).expandedTo(QSize(kMinimumWidth, kMinimumHeight)));
     rect.moveLeft(std::clamp(rect.left(), home->left(),
                              std::max(home->left(), home->left() + home->width() - rect.width())));
     rect.moveTop(std::clamp(rect.top(), home->top(),

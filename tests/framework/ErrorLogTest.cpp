@@ -165,8 +165,12 @@ TEST_F(ErrorLogTest, PathFromSettingOrTheStateFolderReadOnce) {
     const fs::path state = logDir_.parent_path() / "state";
     const fs::path home = logDir_.parent_path() / "home";
     fs::create_directories(cwd);
-    const std::string savedState = std::getenv("XDG_STATE_HOME") ? std::getenv("XDG_STATE_HOME") : "";
-    const std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    auto variable = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value ? value : "");
+    };
+    const std::string savedState = variable("XDG_STATE_HOME");
+    const std::string savedHome = variable("HOME");
     fs::current_path(cwd);
     const std::pair<const char*, fs::path> cases[] = {
         {state.c_str(), state / "tidecraft/error.log"},

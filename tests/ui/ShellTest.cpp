@@ -180,7 +180,8 @@ TEST_F(ShellTest, AStoredPlacementOffTheScreenOrOfNoSaneSizeComesBackOnIt) {
         {{screen.x(), screen.y(), 0, -20}, fullScreenDefault},
         {{screen.x(), screen.y(), 90000, 600}, fullScreenDefault},
         // Too small: the minimum.
-        {{screen.x() + 10, screen.y() + 10, 100, 100}, {screen.x() + 10, screen.y() + 10, 600, 450}},
+        {{screen.x() + 10, screen.y() + 10, 100, 100},
+         {screen.x() + 10, screen.y() + 10, 600, 450}},
     };
     for (const auto& [stored, expected] : cases) {
         SCOPED_TRACE(QString("%1,%2 %3x%4").arg(stored.x()).arg(stored.y()).arg(stored.width())
