@@ -160,47 +160,25 @@ TEST_F(ErrorLogTest, PathFromSettingOrTheStateFolderReadOnce) {
 
     // No installdir: the user's state folder, made when missing; never the current directory.
     testing_support::UseFreshSettingsFolder();
-    const fs::path saved = fs::current_path();
-    const fs::path cwd = logDir_.parent_path() / "cwd";
-    const fs::path state = logDir_.parent_path() / "state";
-    const fs::path home = logDir_.parent_path() / "home";
+    const fs::path saved = fs::current_path(), cwd = logDir_.parent_path() / "cwd";
+    const fs::path state = logDir_.parent_path() / "state", home = logDir_.parent_path() / "home";
+    const std::string savedState = std::getenv("XDG_STATE_HOME");  // the test program's own
+    const char* savedHome = std::getenv("HOME");
+    const std::string savedHomeText = savedHome ? savedHome : "";
     fs::create_directories(cwd);
-    auto variable = [](const char* name) {
-        const char* value = std::getenv(name);
-        return std::string(value ? value : "");
-    };
-    const std::string savedState = variable("XDG_STATE_HOME");
-    const std::string savedHome = variable("HOME");
     fs::current_path(cwd);
-    const std::pair<const char*, fs::path> cases[] = {
-        {state.c_str(), state / "tidecraft/error.log"},
-        {"relative/state", home / ".local/state/tidecraft/error.log"},  // taken as not set
-        {nullptr, home / ".local/state/tidecraft/error.log"},
-    };
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    ErrorLog::ResetForTesting();
+    Report(nullptr, 0, "third", 3);
+    setenv("XDG_STATE_HOME", "relative", 1);  // taken as not set: below the home folder
     setenv("HOME", home.c_str(), 1);
-    for (const auto& [variable, file] : cases) {
-        if (variable) {
-            setenv("XDG_STATE_HOME", variable, 1);
-        } else {
-            unsetenv("XDG_STATE_HOME");
-        }
-        fs::remove_all(home);
-        ErrorLog::ResetForTesting();
-        Report(nullptr, 0, "third", 3);
-        std::vector<std::string> lines = LinesOf(file);
-        ASSERT_EQ(lines.size(), 1u) << file;
-        EXPECT_EQ(MessageOf(lines[0]), "third");
-    }
+    ErrorLog::ResetForTesting();
+    Report(nullptr, 0, "fourth", 3);
     fs::current_path(saved);
-    auto restore = [](const char* name, const std::string& value) {
-        if (value.empty()) {
-            unsetenv(name);
-        } else {
-            setenv(name, value.c_str(), 1);
-        }
-    };
-    restore("HOME", savedHome);
-    restore("XDG_STATE_HOME", savedState);
+    setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    if (savedHome) setenv("HOME", savedHomeText.c_str(), 1);
+    EXPECT_EQ(LinesOf(state / "tidecraft/error.log").size(), 1u);
+    EXPECT_EQ(LinesOf(home / ".local/state/tidecraft/error.log").size(), 1u);
     EXPECT_TRUE(fs::is_empty(cwd));
 }
 

@@ -148,6 +148,18 @@ protected:
         return window->GetStatusBar()->PaneText(pane).toStdString();
     }
 
+    static void StorePlacement(const QRect& placement) {
+        WriteRegNumber("WindowX", static_cast<uint32_t>(placement.x()));
+        WriteRegNumber("WindowY", static_cast<uint32_t>(placement.y()));
+        WriteRegNumber("WindowWidth", static_cast<uint32_t>(placement.width()));
+        WriteRegNumber("WindowHeight", static_cast<uint32_t>(placement.height()));
+    }
+
+    static QRect StoredPlacement() {
+        auto value = [](const char* name) { return static_cast<int32_t>(ReadRegNumber(name, 0)); };
+        return {value("WindowX"), value("WindowY"), value("WindowWidth"), value("WindowHeight")};
+    }
+
     // An own-format capture of that many frames, the demonstration frames over and over.
     static void WriteOwnFrames(const std::string& path, uint32_t frames) {
         std::ofstream out(path, std::ios::binary);
