@@ -56,7 +56,7 @@ void ReaderFailure(FILE* file, const char* path, str& reason) {
         Reason(reason, path, "the file is empty");
     } else if (std::feof(file)) {
         str why;
-        why.AppendFormat("the file is cut short: it ends inside a record after %d whole frames",
+        why.AppendFormat("the file is cut short: it ends inside a record (%d frames kept)",
                          GetPacketStore().Count());
         Reason(reason, path, why.c_str());
     } else {

@@ -32,8 +32,8 @@ public:
     virtual void ClearCapture() = 0;
     // Gives the capture thread time to stop the driver after StopCapture.
     virtual void Wait(uint32_t milliseconds) = 0;
-    // Why the file gave no capture ("'PATH' is cut short: ..."), for the host to keep where the
-    // user can find it; the window puts it in the error log.
+    // Why the file gave no capture ("OpenCaptureFile - 'PATH': the file is empty"), for the host
+    // to keep where the user can find it; the window puts it in the error log.
     virtual void LoadFailed(const char* reason) {}
 
 protected:
