@@ -25,5 +25,5 @@ capture="$work/traffic.pcap"
 echo "capture: $frames frames, $(stat -c %s "$capture") bytes"
 # Settings, recent files and error.log of the run stay in the scratch folder.
 cd "$work"
-XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen \
+XDG_CONFIG_HOME="$work/config" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=offscreen \
   "$build/bench/bench_window" --runs "$runs" "$capture" 2> >(grep -v XDG_RUNTIME_DIR >&2)

@@ -96,7 +96,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     const int32_t count = store.count.load(std::memory_order_relaxed);
     if (count >= store.limit) {
         store.captureWanted.store(0, std::memory_order_release);
-        ShowStatus("Packet capture stopped - packet limit reached.", 0);
+        ShowStatus(kPacketLimitReached, 0);
         return 0;
     }
     if (!store.records) {

@@ -67,3 +67,6 @@ void ClearStore();
 void ResetRecord(PacketRecord& record);
 void ProtocolName(const PacketRecord& record, str& text);
 int ShowStatus(const char* text, int pane);
+
+// What pane 0 says when a frame finds the store full.
+inline constexpr const char* kPacketLimitReached = "Packet capture stopped - packet limit reached.";

@@ -1,10 +1,13 @@
 #include "files/CaptureFile.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "capture/PacketStore.h"
+#include "framework/str.h"
 
 std::atomic<int32_t> loadInProgress{0};
 std::atomic<int32_t> captureAllowed{1};
@@ -38,6 +41,29 @@ public:
     LoadFrame& operator=(const LoadFrame&) = delete;
 };
 
+void Reason(str& reason, const char* path, const char* why) {
+    reason.Clear();
+    reason.AppendFormat("OpenCaptureFile - '%s': %s", path, why);
+}
+
+// Why a reader got no capture out of an open file, from where it stopped: a read that failed,
+// the end of the file (cut short), or a field no capture file has (not a capture file).
+void ReaderFailure(FILE* file, const char* path, str& reason) {
+    struct stat info {};
+    if (std::ferror(file)) {
+        Reason(reason, path, "it could not be read");
+    } else if (fstat(fileno(file), &info) == 0 && info.st_size == 0) {
+        Reason(reason, path, "the file is empty");
+    } else if (std::feof(file)) {
+        str why;
+        why.AppendFormat("the file is cut short: it ends inside a record (%d frames kept)",
+                         GetPacketStore().Count());
+        Reason(reason, path, why.c_str());
+    } else {
+        Reason(reason, path, "the file is not a capture file of a format Tidewatch reads");
+    }
+}
+
 }  // namespace
 
 bool OpenCaptureFile(const char* path, LoadHost& host) {
@@ -54,12 +80,21 @@ bool OpenCaptureFile(const char* path, LoadHost& host) {
     host.ClearCapture();
 
     bool result = false;
-    if (FILE* file = std::fopen(path, "rb")) {
+    str reason;
+    FILE* file = std::fopen(path, "rb");
+    if (!file) {
+        Reason(reason, path, std::strerror(errno));
+    } else if (struct stat info {}; fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        // A folder opens, and reads as an empty own-format capture.
+        Reason(reason, path, std::strerror(EISDIR));
+    } else {
         std::setvbuf(file, nullptr, _IOFBF, kReadBufferSize);
         result = IsNetMonOrPcapExtension(extension) ? ReadNetMonCapture(file)
                                                     : ReadOwnCapture(file);
-        std::fclose(file);
+        if (!result) ReaderFailure(file, path, reason);
     }
+    if (file) std::fclose(file);
+    if (!result) host.LoadFailed(reason.c_str());
 
     const PacketStore& store = GetPacketStore();
     char text[32];

@@ -32,6 +32,9 @@ public:
     virtual void ClearCapture() = 0;
     // Gives the capture thread time to stop the driver after StopCapture.
     virtual void Wait(uint32_t milliseconds) = 0;
+    // Why the file gave no capture ("OpenCaptureFile - 'PATH': the file is empty"), for the host
+    // to keep where the user can find it; the window puts it in the error log.
+    virtual void LoadFailed(const char* reason) {}
 
 protected:
     ~LoadHost() = default;
@@ -39,8 +42,8 @@ protected:
 
 // Stops a running capture (it is not resumed), clears the capture and reads the file with the
 // reader its extension selects (".cap" and ".pcap", any letter case: Network Monitor or libpcap;
-// anything else: the own format). True when the reader got a capture out of the file. Refused
-// (false, nothing changed) while another load runs.
+// anything else: the own format). True when the reader got a capture out of the file; otherwise
+// the host is told why. Refused (false, nothing changed) while another load runs.
 bool OpenCaptureFile(const char* path, LoadHost& host);
 
 // Writes every stored packet in the own format ("w+b"). False only when the file cannot be

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -54,8 +55,20 @@ int ReadThreshold() {
     return value >= 0 && value <= 6 ? static_cast<int>(value) : kDefaultThreshold;
 }
 
+// The user's state folder for the program, made when missing.
+std::string StateFolder() {
+    std::string folder = UserFolder("XDG_STATE_HOME", "/.local/state") + "/tidecraft";
+    std::error_code ignored;
+    std::filesystem::create_directories(folder, ignored);
+    return folder;
+}
+
 void ReadPath(char (&path)[kMaxPath]) {
-    ReadRegStringOrCurrentDir("installdir", path, kMaxPath);
+    uint32_t size = kMaxPath;
+    if (!ReadRegString("installdir", path, &size)) {
+        // Not wherever the program happened to be started from.
+        std::snprintf(path, kMaxPath, "%s", StateFolder().c_str());
+    }
     size_t used = std::strlen(path);
     // Bounded append: what does not fit is cut off.
     std::snprintf(path + used, kMaxPath - used, "%s", "/error.log");

@@ -1,6 +1,7 @@
 // The process-wide error log: every report goes to the debugger channel (standard error here),
 // level 1 also raises the "Critical Error" box through a hook the window installs, and reports at
-// or below the threshold are appended to error.log in the installation directory.
+// or below the threshold are appended to error.log in the installation directory ("installdir"),
+// or without one in $XDG_STATE_HOME/tidecraft (default ~/.local/state/tidecraft).
 #pragma once
 
 #include <cstdint>

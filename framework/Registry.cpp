@@ -329,26 +329,27 @@ RegValue TextValue(const char* name, const char* text) {
 
 }  // namespace
 
-std::string SettingsFilePath() {
-    std::string base;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (config != nullptr && config[0] == '/') {  // a relative value is to be ignored
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home != nullptr && home[0] != '\0') {
-            base = home;
-        } else {
-            passwd entry{};
-            passwd* found = nullptr;
-            char buffer[4096];
-            if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
-                base = found->pw_dir;
-            }
-        }
-        base += "/.config";
+// $HOME, else the password database's; empty when neither has one.
+static std::string HomeFolder() {
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] != '\0') return home;
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(geteuid(), &entry, buffer, sizeof buffer, &found) == 0 && found) {
+        return found->pw_dir;
     }
-    return base + "/tidecraft/Tidewatch.reg";
+    return {};
+}
+
+std::string UserFolder(const char* variable, const char* belowHome) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && value[0] == '/') return value;  // a relative value is to be ignored
+    return HomeFolder() + belowHome;
+}
+
+std::string SettingsFilePath() {
+    return UserFolder("XDG_CONFIG_HOME", "/.config") + "/tidecraft/Tidewatch.reg";
 }
 
 bool ReadRegString(const char* name, char* dest, uint32_t* size) {

@@ -29,6 +29,10 @@ inline constexpr const char* kAppKeyPath = "software\\tidecraft\\Tidewatch";
 
 // Full path of the settings file, from the environment at the time of the call.
 std::string SettingsFilePath();
+// One of the user's base folders: the environment variable when it holds an absolute path,
+// else the home folder ($HOME, else the password database's) and belowHome ("XDG_STATE_HOME",
+// "/.local/state").
+std::string UserFolder(const char* variable, const char* belowHome);
 
 // Free functions on the application key; none keeps anything open between calls.
 

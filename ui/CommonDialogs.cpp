@@ -66,7 +66,7 @@ bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path)
 bool ShowFontDialog(QWidget* owner, QFont& font) {
     if (FontHook()) return FontHook()(font);
     bool accepted = false;
-    const QFont chosen = QFontDialog::getFont(&accepted, QFont(), owner, QString(),
+    const QFont chosen = QFontDialog::getFont(&accepted, font, owner, QString(),
                                               QFontDialog::FontDialogOptions());
     if (accepted) font = chosen;
     return accepted;

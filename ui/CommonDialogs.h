@@ -15,7 +15,7 @@ bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path)
 using FileDialogHook = std::function<bool(const FileDialogRequest& request, str& path)>;
 void SetFileDialogHook(FileDialogHook hook);
 
-// The font dialog, not started from the current font. False when cancelled.
+// The font dialog, opened on the font given; the chosen one replaces it. False when cancelled.
 bool ShowFontDialog(QWidget* owner, QFont& font);
 using FontDialogHook = std::function<bool(QFont& font)>;
 void SetFontDialogHook(FontDialogHook hook);

@@ -19,6 +19,7 @@
 #include "capture/CaptureLoop.h"
 #include "decode/Dispatch.h"
 #include "files/CaptureFile.h"
+#include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "resources/Images.h"
 #include "resources/Resources.h"
@@ -26,6 +27,7 @@
 #include "ui/DetailPane.h"
 #include "ui/FindDlg.h"
 #include "ui/PacketListModel.h"
+#include "ui/PacketListView.h"
 
 namespace {
 
@@ -195,7 +197,7 @@ bool VizirMainWindow::CreateContent() {
 void VizirMainWindow::CreatePacketList() {
     QWidget* client = Client();
     model_ = new PacketListModel();
-    list_ = new QTableView(client);
+    list_ = new PacketListView(client);
     list_->setObjectName("packetList");
     list_->setCursor(Qt::ArrowCursor);
     list_->setModel(model_);
@@ -251,15 +253,27 @@ void VizirMainWindow::RestoreFont() {
     str setting;
     key.GetString("Font", setting, "");
     QFont font;
-    if (FontFromSetting(setting.c_str(), font)) ApplyFont(font);
+    if (!FontFromSetting(setting.c_str(), font)) return;
+    // "Font" holds face and height only; the whole font stored beside it counts while it is
+    // still the font "Font" names (an edited "Font" wins).
+    str details;
+    key.GetString(kFontDetailsSetting, details, "");
+    QFont whole;
+    str wholeSetting;
+    if (!details.Empty() && whole.fromString(QString::fromUtf8(details.c_str()))) {
+        FontSettingText(whole, wholeSetting);
+        if (std::strcmp(wholeSetting.c_str(), setting.c_str()) == 0) font = whole;
+    }
+    ApplyFont(font);
 }
 
 bool VizirMainWindow::ChooseFont() {
-    QFont font;
+    QFont font = list_ ? list_->font() : DefaultFixedFont();
     if (!ShowFontDialog(MainWidget(), font)) return false;
     str setting;
     FontSettingText(font, setting);
     WriteRegString("Font", setting.c_str());
+    WriteRegString(kFontDetailsSetting, font.toString().toUtf8().constData());
     ApplyFont(font);
     return true;
 }
@@ -316,12 +330,15 @@ void VizirMainWindow::OnActivate(bool active) {
 
 void VizirMainWindow::AddPacketRow(uint32_t index) {
     if (index >= static_cast<uint32_t>(PacketStore::kLimit) || !model_) return;
-    unsaved_.store(true);
+    // Rows of the user's capture; a file being read is saved as it is.
+    if (loadInProgress.load(std::memory_order_acquire) == 0) unsaved_.store(true);
     model_->Enqueue(index);
 }
 
 void VizirMainWindow::SetStatusText(int pane, const char* text) {
     if (OnInterfaceThread()) {
+        // What a load says in pane 0 (the packet limit) is still to be read when it ends.
+        if (loading_ && pane == 0) loadNotice_ = text ? text : "";
         AppMainWindow::SetStatusText(text, pane);
         KeepLoadResponsive();
         return;
@@ -350,6 +367,7 @@ void VizirMainWindow::KeepLoadResponsive() {
 void VizirMainWindow::ClearCapture() {
     if (tree_) tree_->clear();
     if (model_) model_->Clear();
+    ClearStatusText(2);
     ClearStore();
     SetText(version_.productName.c_str());
     unsaved_.store(false);
@@ -411,6 +429,7 @@ bool VizirMainWindow::OpenFile(const char* path) {
     const bool wasCapturing = IsCapturing() != 0;
     const bool wasBusy = IsBusy();
     loading_ = true;
+    loadNotice_.clear();
     SetBusy(true);
     sinceEvents_.start();
     const bool opened = OpenCaptureFile(path, *this);
@@ -427,6 +446,12 @@ bool VizirMainWindow::OpenFile(const char* path) {
 }
 
 void VizirMainWindow::OnFileOpened() { AppMainWindow::SetStatusText("File Opened", 0); }
+
+void VizirMainWindow::OnOpenEnded(bool opened) {
+    if (opened && !loadNotice_.empty()) AppMainWindow::SetStatusText(loadNotice_.c_str(), 0);
+}
+
+void VizirMainWindow::LoadFailed(const char* reason) { Report(nullptr, 0, reason, 3); }
 
 bool VizirMainWindow::MayClose() {
     if (loading_) {
@@ -675,9 +700,24 @@ void VizirMainWindow::RunContextMenuItem(int item, uint32_t packet) {
 }
 
 void VizirMainWindow::RefilterList() {
+    const uint32_t shown = model_->PacketAt(list_->currentIndex().row());
     model_->BeginBulkRemoval();
     RefilterPacketList(*model_);
     model_->EndBulkRemoval();
+    // The row with the focus moved to a neighbour when its own went, or was lost when the list
+    // was rebuilt; the pane shows the packet of a selected row or nothing.
+    QModelIndex current = list_->currentIndex();
+    if (!current.isValid() && model_->RowOfPacket(shown) >= 0) {
+        current = model_->index(model_->RowOfPacket(shown), 0);
+        list_->selectionModel()->setCurrentIndex(current, QItemSelectionModel::NoUpdate);
+    }
+    if (current.isValid()) {
+        list_->selectionModel()->select(current,
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        if (!autoScroll_) list_->scrollTo(current);
+    } else {
+        tree_->clear();
+    }
     if (autoScroll_) list_->scrollToBottom();
 }
 

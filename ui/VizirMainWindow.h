@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "capture/PacketStore.h"
@@ -40,6 +41,7 @@ public:
     bool OpenByName(const char* path) override;
     void SetCurrentFile(const char* path) override;
     void AddRecentFile(const char* path) override;
+    void LoadFailed(const char* reason) override;
     bool Unsaved() const override { return unsaved_.load(); }
     void SetUnsaved(bool unsaved) override { unsaved_.store(unsaved); }
 
@@ -101,6 +103,8 @@ public:
         "requires administrative privileges in order to capture network traffic.  Please restart "
         "and try again.";
     static constexpr const char* kCannotCaptureNow = "Cannot capture at the moment. Please wait.";
+    // Beside "Font": the whole chosen font (weight, style, exact size), which "Font" cannot hold.
+    static constexpr const char* kFontDetailsSetting = "FontDetails";
 
 protected:
     void OnOpenFile() override;
@@ -123,6 +127,7 @@ protected:
     void OnLongOperationEnded() override { CaptureStopped(); }
     void OnFileOpened() override;
     int CaptureRights() const override;
+    void OnOpenEnded(bool opened) override;
 
 private:
     void CreatePacketList();
@@ -148,6 +153,7 @@ private:
     bool dragging_ = false;
 
     bool loading_ = false;
+    std::string loadNotice_;  // the last text a load put in status pane 0
     bool closeAfterLoad_ = false;
     QElapsedTimer sinceEvents_;
 };

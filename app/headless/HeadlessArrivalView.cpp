@@ -2,9 +2,16 @@
 
 #include <chrono>
 #include <cstdio>
+#include <string_view>
 #include <thread>
 
 #include "capture/CaptureFilters.h"
+
+void HeadlessArrivalView::SetStatusText(int pane, const char* text) {
+    // The arrival handler's text comes with the status bar's two leading blanks.
+    const std::string_view shown(text ? text : "");
+    if (pane == 0 && shown.ends_with(kPacketLimitReached)) ++refusedAtLimit;
+}
 
 void HeadlessArrivalView::ClearCapture() { ClearStore(); }
 
@@ -17,7 +24,15 @@ bool OpenForHeadless(const char* path) {
     if (!AllocateStore()) return false;
     ResetFilters();
     SetArrivalView(&view);
-    return OpenCaptureFile(path, view);
+    view.refusedAtLimit = 0;
+    const bool opened = OpenCaptureFile(path, view);
+    if (view.refusedAtLimit > 0) {
+        std::fprintf(stderr,
+                     "tidewatch: %s holds %d frames more than the %d the packet store keeps; "
+                     "they were left out\n",
+                     path, view.refusedAtLimit, PacketStore::kLimit);
+    }
+    return opened;
 }
 
 int ReportOpenFailure() {

@@ -15,10 +15,13 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QWindow>
 #include <QSystemTrayIcon>
 #include <QTextEdit>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <cstring>
 
 #include "framework/ErrorLog.h"
@@ -48,6 +51,23 @@ void CopyPath(char (&slot)[AppMainWindow::kRecentFileLength], const char* path) 
 std::string& InstalledHelpFile() {
     static std::string path;
     return path;
+}
+
+// The screens' available areas for the inside of a window with that frame, so that the frame
+// (the title bar to take hold of) is on the screen too.
+QList<QRect> AvailableScreenAreas(const QMargins& frame) {
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        areas << screen->availableGeometry().marginsRemoved(frame);
+    }
+    return areas;
+}
+
+// The window's frame as far as the platform knows it before the window is shown.
+QMargins FrameMargins(QWidget* window) {
+    window->winId();
+    const QWindow* handle = window->windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
 }
 
 }  // namespace
@@ -224,11 +244,11 @@ bool AppMainWindow::Create(const CreateOptions& options) {
     shell_->setWindowTitle(QString::fromUtf8(version_.productName.c_str()));
     shell_->setWindowIcon(res::Icon(res::kAppIcon));
     shell_->setMinimumSize(kMinimumWidth, kMinimumHeight);
-    const int x = static_cast<int32_t>(ReadRegNumber("WindowX", 170));
-    const int y = static_cast<int32_t>(ReadRegNumber("WindowY", 100));
-    const int width = static_cast<int32_t>(ReadRegNumber("WindowWidth", 800));
-    const int height = static_cast<int32_t>(ReadRegNumber("WindowHeight", 600));
-    shell_->setGeometry(x, y, std::max(width, kMinimumWidth), std::max(height, kMinimumHeight));
+    const QRect stored(static_cast<int32_t>(ReadRegNumber("WindowX", kDefaultX)),
+                       static_cast<int32_t>(ReadRegNumber("WindowY", kDefaultY)),
+                       static_cast<int32_t>(ReadRegNumber("WindowWidth", kDefaultWidth)),
+                       static_cast<int32_t>(ReadRegNumber("WindowHeight", kDefaultHeight)));
+    shell_->setGeometry(FitPlacement(stored, AvailableScreenAreas(FrameMargins(shell_))));
     BuildMenu();
     client_ = new ClientArea(*this, shell_);
     shell_->setCentralWidget(client_);
@@ -372,6 +392,7 @@ bool AppMainWindow::OpenByName(const char* path) {
         Report(nullptr, 0, text.c_str(), 3);
     }
     SetProgressPosition(0);
+    OnOpenEnded(opened);
     return opened;
 }
 
@@ -512,11 +533,65 @@ void AppMainWindow::OnClosed() {
     QCoreApplication::quit();
 }
 
+QRect AppMainWindow::FitPlacement(const QRect& stored, const QList<QRect>& screens) {
+    // Beyond any screen there is; such a size was never the window's.
+    constexpr int kLargest = 16384;
+    // What must show of a window to take hold of it.
+    constexpr int kHoldWidth = 100;
+    constexpr int kHoldHeight = 50;
+    QRect rect = stored;
+    if (rect.width() <= 0 || rect.height() <= 0 || rect.width() > kLargest ||
+        rect.height() > kLargest) {
+        rect.setSize(QSize(kDefaultWidth, kDefaultHeight));
+    }
+    rect.setSize(rect.size().expandedTo(QSize(kMinimumWidth, kMinimumHeight)));
+
+    const QRect* home = nullptr;
+    qint64 largest = 0;
+    for (const QRect& screen : screens) {
+        const QRect shown = rect.intersected(screen);
+        const qint64 area = static_cast<qint64>(shown.width()) * shown.height();
+        if (!shown.isEmpty() && area > largest) {
+            largest = area;
+            home = &screen;
+        }
+    }
+    if (!home) {
+        qint64 nearest = -1;
+        for (const QRect& screen : screens) {
+            const qint64 dx =
+                std::max({0, screen.left() - rect.right(), rect.left() - screen.right()});
+            const qint64 dy =
+                std::max({0, screen.top() - rect.bottom(), rect.top() - screen.bottom()});
+            if (nearest < 0 || dx * dx + dy * dy < nearest) {
+                nearest = dx * dx + dy * dy;
+                home = &screen;
+            }
+        }
+    }
+    if (!home) return rect;
+    const QRect shown = rect.intersected(*home);
+    if (rect.width() <= home->width() && rect.height() <= home->height() &&
+        shown.width() >= kHoldWidth && shown.height() >= kHoldHeight) {
+        return rect;
+    }
+    rect.setSize(
+        rect.size().boundedTo(home->size()).expandedTo(QSize(kMinimumWidth, kMinimumHeight)));
+    rect.moveLeft(std::clamp(rect.left(), home->left(),
+                             std::max(home->left(), home->left() + home->width() - rect.width())));
+    rect.moveTop(std::clamp(rect.top(), home->top(),
+                            std::max(home->top(), home->top() + home->height() - rect.height())));
+    return rect;
+}
+
 void AppMainWindow::StorePlacement() {
     if (!shell_) return;
-    // The restored rectangle, whatever the window's state.
-    const QRect normal = shell_->normalGeometry().isValid() ? shell_->normalGeometry()
-                                                            : shell_->geometry();
+    // The restored rectangle, whatever the window's state; never one the next start could not
+    // show.
+    const QRect normal = FitPlacement(shell_->normalGeometry().isValid()
+                                          ? shell_->normalGeometry()
+                                          : shell_->geometry(),
+                                      AvailableScreenAreas(FrameMargins(shell_)));
     WriteRegNumber("WindowX", static_cast<uint32_t>(normal.x()));
     WriteRegNumber("WindowY", static_cast<uint32_t>(normal.y()));
     WriteRegNumber("WindowWidth", static_cast<uint32_t>(normal.width()));

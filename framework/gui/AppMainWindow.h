@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QIcon>
+#include <QList>
 #include <QPoint>
+#include <QRect>
 #include <QString>
 #include <functional>
 #include <map>
@@ -30,6 +32,11 @@ public:
     static constexpr size_t kRecentFileLength = 260;
     static constexpr int kMinimumWidth = 600;
     static constexpr int kMinimumHeight = 450;
+    // The placement when none is stored.
+    static constexpr int kDefaultX = 170;
+    static constexpr int kDefaultY = 100;
+    static constexpr int kDefaultWidth = 800;
+    static constexpr int kDefaultHeight = 600;
 
     // Reads the recent files ("File3" down to "File0"; missing files are dropped) and reports
     // the start of the program. The recent files go at that position of the File menu.
@@ -102,6 +109,11 @@ public:
 
     // The placement stored when the window is destroyed (the restored rectangle).
     void StorePlacement();
+    // A placement the window can be used at on these screens (their available areas): a size
+    // that is not sane becomes the default size, and is at least the minimum; a window larger
+    // than the screen holding most of it (or, off every screen, the nearest one), or showing
+    // too little on it to be taken hold of, is made to fit that screen. Otherwise unchanged.
+    static QRect FitPlacement(const QRect& stored, const QList<QRect>& screens);
 
     // The manual the program was installed with; the help file when no "installdir" is set.
     static void SetInstalledHelpFile(std::string path);
@@ -140,6 +152,8 @@ protected:
     virtual int CaptureRights() const { return -1; }
     // F1 on a control: true when the window gave help of its own; else the help file opens.
     virtual bool OnContextHelp(QWidget* control) { return false; }
+    // An open by name has ended, after the status texts of its success or failure.
+    virtual void OnOpenEnded(bool opened) {}
 
     void ShowAbout();
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "files/PacketRow.h"
 #include "tests/files/FileTestSupport.h"
 
@@ -88,6 +90,18 @@ TEST_F(ListMode, FailedOpenPrintsTheStoredRowsThenTheMessage) {
     // An empty own-format file is a capture with no packets.
     EXPECT_EQ(RunShell(ListCommand(WriteFile("empty.tdw", {})), &status), "");
     EXPECT_EQ(status, 0);
+}
+
+TEST_F(ListMode, AFileBeyondThePacketLimitSaysSoOnStandardError) {
+    std::vector<OwnRecord> records(PacketStore::kLimit + 3, OwnRecord{2, 1, 0, UdpFrame()});
+    const std::string path = WriteFile("over.tdw", OwnFile(records));
+    int status = -1;
+    const std::string out = RunShell(ListCommand(path), &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), PacketStore::kLimit);
+    EXPECT_EQ(StandardError(), "tidewatch: " + path +
+                                   " holds 3 frames more than the 65536 the packet store keeps; "
+                                   "they were left out\n");
 }
 
 TEST(PacketRow, TimeTextDoesNotWrapHours) {

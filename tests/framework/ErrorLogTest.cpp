@@ -149,7 +149,7 @@ TEST_F(ErrorLogTest, PercentSignsPassUnchanged) {
     EXPECT_EQ(MessageOf(lines[0]), message);
 }
 
-TEST_F(ErrorLogTest, PathFromSettingOrCurrentDirectoryReadOnce) {
+TEST_F(ErrorLogTest, PathFromSettingOrTheStateFolderReadOnce) {
     Report(nullptr, 0, "first", 3);
     fs::path other = logDir_.parent_path() / "other";
     fs::create_directories(other);
@@ -158,17 +158,28 @@ TEST_F(ErrorLogTest, PathFromSettingOrCurrentDirectoryReadOnce) {
     EXPECT_EQ(FileLines().size(), 2u);
     EXPECT_FALSE(fs::exists(other / "error.log"));
 
-    testing_support::UseFreshSettingsFolder();  // no installdir: the current directory
-    fs::path saved = fs::current_path();
-    fs::path cwd = logDir_.parent_path() / "cwd";
+    // No installdir: the user's state folder, made when missing; never the current directory.
+    testing_support::UseFreshSettingsFolder();
+    const fs::path saved = fs::current_path(), cwd = logDir_.parent_path() / "cwd";
+    const fs::path state = logDir_.parent_path() / "state", home = logDir_.parent_path() / "home";
+    const std::string savedState = std::getenv("XDG_STATE_HOME");  // the test program's own
+    const char* savedHome = std::getenv("HOME");
+    const std::string savedHomeText = savedHome ? savedHome : "";
     fs::create_directories(cwd);
     fs::current_path(cwd);
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     ErrorLog::ResetForTesting();
     Report(nullptr, 0, "third", 3);
+    setenv("XDG_STATE_HOME", "relative", 1);  // taken as not set: below the home folder
+    setenv("HOME", home.c_str(), 1);
+    ErrorLog::ResetForTesting();
+    Report(nullptr, 0, "fourth", 3);
     fs::current_path(saved);
-    std::vector<std::string> lines = LinesOf(cwd / "error.log");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(MessageOf(lines[0]), "third");
+    setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    if (savedHome) setenv("HOME", savedHomeText.c_str(), 1);
+    EXPECT_EQ(LinesOf(state / "tidecraft/error.log").size(), 1u);
+    EXPECT_EQ(LinesOf(home / ".local/state/tidecraft/error.log").size(), 1u);
+    EXPECT_TRUE(fs::is_empty(cwd));
 }
 
 TEST_F(ErrorLogTest, CriticalReportCallsHookAndSurvivesWithoutDebugger) {

@@ -270,6 +270,48 @@ TEST_F(MainWindowTest, FindIgnoresCaseAndWalksTheShownOrder) {
     EXPECT_STREQ(searchText, "http/1.1");
 }
 
+TEST_F(MainWindowTest, TheShownPacketsRowIsSelectedAndInView) {
+    CreateWindow();
+    OpenDemo();
+    QTableView* list = window->PacketList();
+    PacketListModel* model = window->Model();
+    auto expectShown = [&](int row) {
+        ASSERT_EQ(CurrentRow(), row);
+        EXPECT_EQ(SelectedRows(), std::vector<int>{row});
+        EXPECT_EQ(TreeLabels(), DescriptionLabels(model->PacketAt(row)));
+        EXPECT_TRUE(list->visualRect(model->index(row, 0)).intersects(list->viewport()->rect()));
+    };
+    // A list just filled that takes the focus chooses no row, so a Find that lands on the first
+    // row finds it there.
+    window->DetailPane()->setFocus();
+    list->setFocus();
+    EXPECT_EQ(CurrentRow(), -1);
+    EXPECT_EQ(window->DetailPane()->topLevelItemCount(), 0);
+    EXPECT_TRUE(window->FindNext(""));
+    expectShown(0);
+
+    // Home and End go to the first and last packet, with Ctrl or without.
+    const int last = model->Rows() - 1;
+    const std::pair<QKeyCombination, int> keys[] = {
+        {Qt::ControlModifier | Qt::Key_End, last}, {Qt::ControlModifier | Qt::Key_Home, 0},
+        {QKeyCombination(Qt::Key_End), last},       {QKeyCombination(Qt::Key_Home), 0}};
+    for (const auto& [key, row] : keys) {
+        SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+        QTest::keyClick(list, key.key(), key.keyboardModifiers());
+        expectShown(row);
+    }
+
+    // A drop filter that takes the shown packet's row away: the row that takes its place is
+    // shown and selected.
+    SelectRow(model->RowOfPacket(13));  // ICMP
+    VizirMainWindow::SetContextMenuChooser(
+        [](const std::vector<ContextMenuItem>&, QPoint) { return 6; });  // "Drop all ICMP packets"
+    window->ShowContextMenu(list->visualRect(list->currentIndex()).center());
+    ASSERT_EQ(model->RowOfPacket(13), -1);
+    expectShown(CurrentRow());
+    EXPECT_NE(GetPacketStore()[static_cast<int32_t>(model->PacketAt(CurrentRow()))].protocol, 1);
+}
+
 TEST_F(MainWindowTest, CtrlAWithTheListFocusedTogglesAutoScroll) {
     CreateWindow();
     OpenDemo();
@@ -358,26 +400,8 @@ TEST_F(MainWindowTest, AutoScrollKeepsTheNewestRowInView) {
 
 namespace {
 
-// A full store's worth of frames in the own format.
-void WriteLargeCapture(const std::string& path) {
-    std::ofstream out(path, std::ios::binary);
-    const std::vector<DemoFrame> demo = DemoFrames();
-    for (uint32_t i = 0; i < static_cast<uint32_t>(PacketStore::kLimit); ++i) {
-        const DemoFrame& frame = demo[i % demo.size()];
-        const uint32_t length = static_cast<uint32_t>(frame.bytes.size());
-        uint8_t header[12];
-        bytes::StoreLe16(header, 2);
-        bytes::StoreLe16(header + 2, 1);
-        bytes::StoreLe32(header + 4, length);
-        bytes::StoreLe32(header + 8, i);
-        out.write(reinterpret_cast<const char*>(header), sizeof header);
-        out.write(reinterpret_cast<const char*>(frame.bytes.data()),
-                  static_cast<std::streamsize>(length));
-    }
-}
-
 TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
-    WriteLargeCapture(Path("large.tdw"));
+    WriteOwnFrames(Path("large.tdw"), PacketStore::kLimit);
     CreateWindow();
     bool ranDuringLoad = false;
     int rowsDuringLoad = 0;
@@ -401,16 +425,25 @@ TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
     EXPECT_TRUE(window->MainWidget()->isVisible());
     EXPECT_FALSE(window->IsBusy());
 
-    answers = {kIdNo};  // the deferred close asks about saving
-    Settle();
+    Settle();  // the deferred close: a capture just opened has nothing to save
     EXPECT_EQ(window->Model()->Rows(), PacketStore::kLimit);
-    ASSERT_EQ(boxes.size(), 2u);
+    ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Cannot capture at the moment. Please wait.");
     EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(kMbOk));
     EXPECT_FALSE(IsCapturing());
-    EXPECT_EQ(boxes[1].text,
-              "The capture has not been saved. Do you want to save the capture before exiting?");
     EXPECT_FALSE(window->MainWidget()->isVisible());
+}
+
+TEST_F(MainWindowTest, ThePacketCountPaneFollowsTheLimitAndClear) {
+    WriteOwnFrames(Path("over.tdw"), PacketStore::kLimit + 46);
+    CreateWindow();
+    ASSERT_TRUE(window->OpenByName(Path("over.tdw").c_str()));
+    Settle();
+    EXPECT_EQ(Pane(0), "  Packet capture stopped - packet limit reached.");
+    EXPECT_EQ(Pane(2), "  65536 / 65536");
+    window->Command(res::kCmdClear);
+    EXPECT_EQ(window->Model()->Rows(), 0);
+    EXPECT_EQ(Pane(2), "");
 }
 
 }  // namespace

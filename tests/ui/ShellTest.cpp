@@ -3,9 +3,13 @@
 #include <QAction>
 #include <QMainWindow>
 #include <QMenu>
+#include <QScreen>
 #include <QTest>
+#include <QWindow>
 #include <fstream>
+#include <functional>
 #include <random>
+#include <tuple>
 
 #include "WindowFixture.h"
 #include "framework/gui/SplashDlg.h"
@@ -158,6 +162,60 @@ TEST_F(ShellTest, ThePlacementStoredIsTheRestoredRectangle) {
     EXPECT_EQ(ReadRegNumber("WindowHeight", 0), 500u);
 }
 
+TEST_F(ShellTest, APlacementOffTheScreensOrOfNoSaneSizeComesBackOnOne) {
+    CreateWindow();
+    // Inside the frame, which must be on the screen too.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry().marginsRemoved(
+        window->MainWidget()->windowHandle()->frameMargins());
+    // Wholly right of the screen, and of no size: on the screen, the latter at the default size;
+    // what is written back at exit is where the window was.
+    const std::pair<QRect, QSize> cases[] = {
+        {{screen.right() + 720, screen.y(), 700, 500}, {700, 500}},
+        {{screen.x(), screen.y(), 0, -20}, QSize(800, 600).boundedTo(screen.size())}};
+    for (const auto& [placement, size] : cases) {
+        window.reset();
+        StorePlacement(placement);
+        CreateWindow();
+        const QRect placed = window->MainWidget()->geometry();
+        EXPECT_TRUE(screen.contains(placed));
+        EXPECT_EQ(placed.size(), size);
+        window->Command(res::kCmdExit);
+        EXPECT_EQ(StoredPlacement(), placed);
+    }
+
+    // Two screens side by side: a window across both stays; one that shows too little, is too
+    // large or is off both is made to fit the screen that holds most of it, or the nearest.
+    const QList<QRect> screens = {{0, 0, 1280, 1024}, {1280, 0, 1920, 1080}};
+    const std::pair<QRect, QRect> twoScreens[] = {
+        {{1200, 100, 800, 600}, {1200, 100, 800, 600}},
+        {{1250, 1050, 800, 600}, {1280, 480, 800, 600}},
+        {{3500, 100, 800, 600}, {2400, 100, 800, 600}},
+        {{1500, 50, 2500, 1200}, {1280, 0, 1920, 1080}},
+        {{-900, 900, 800, 600}, {0, 424, 800, 600}},
+    };
+    for (const auto& [stored, expected] : twoScreens) {
+        EXPECT_EQ(AppMainWindow::FitPlacement(stored, screens), expected);
+    }
+}
+
+TEST_F(ShellTest, AFileOpenedAnyWayHasNothingToSave) {
+    ASSERT_TRUE(WriteDemoCapture(Path("demo.tdw").c_str()));
+    CreateWindow();
+    const std::function<void()> opens[] = {
+        [&] { window->OpenByName(Path("demo.tdw").c_str()); },  // the command line
+        [&] { window->DropFiles({QString::fromStdString(Path("demo.tdw"))}); },
+        [&] { window->Command(res::kCmdRecentFile1); }};
+    for (const auto& open : opens) {
+        window->SetUnsaved(true);
+        open();
+        Settle();  // the list inserts the rows after the open has returned
+        EXPECT_EQ(window->Model()->Rows(), static_cast<int>(DemoFrames().size()));
+        EXPECT_FALSE(window->Unsaved());
+    }
+    window->Command(res::kCmdExit);
+    EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
     CreateWindow();
     window->SetUnsaved(true);
@@ -282,6 +340,28 @@ TEST_F(ShellTest, BadFilesShowTheErrorOrThePartialCapture) {
     EXPECT_LT(window->Model()->Rows(), static_cast<int>(DemoFrames().size()));
 }
 
+TEST_F(ShellTest, AFailedOpenNamesItsReasonInTheLog) {
+    CreateWindow();
+    ASSERT_TRUE(WriteDemoCapture(Path("cut.tdw").c_str()));
+    const auto size = std::filesystem::file_size(Path("cut.tdw"));
+    std::filesystem::resize_file(Path("cut.tdw"), size / 2 + 7);  // inside a record
+    WriteFile(Path("text.pcap"), std::string(200, 'x'));
+    WriteFile(Path("empty.cap"), "");
+    std::filesystem::create_directory(Path("folder.tdw"));
+    const std::pair<const char*, const char*> cases[] = {
+        {"missing.tdw", "No such file or directory"}, {"folder.tdw", "Is a directory"},
+        {"text.pcap", "the file is not a capture file"}, {"empty.cap", "the file is empty"},
+        {"cut.tdw", "the file is cut short"}};
+    for (const auto& [name, reason] : cases) {
+        boxes.clear();
+        paths = {Path(name)};
+        window->Command(res::kCmdOpen);
+        ASSERT_EQ(boxes.size(), 1u) << name;
+        EXPECT_EQ(boxes[0].text, kFileParsingError);
+        EXPECT_NE(ErrorLogText().find("'" + Path(name) + "': " + reason), std::string::npos);
+    }
+}
+
 TEST_F(ShellTest, SettingsAreRestoredAndStored) {
     WriteRegNumber("AutoScroll", 1);
     WriteRegNumber("CaptureMethod", 7);
@@ -340,6 +420,30 @@ TEST_F(ShellTest, AChosenFontIsStoredAsFaceAndHeight) {
     EXPECT_FALSE(window->ChooseFont());
     key.GetString("Font", stored, "");
     EXPECT_STREQ(stored.c_str(), "Noto Mono,-13");
+}
+
+TEST_F(ShellTest, TheFontDialogOpensOnTheFontInUseAndTheChoiceComesBackWhole) {
+    auto whole = [](const QFont& font) {
+        return std::tuple(font.family().toStdString(), font.pointSizeF(), font.weight(),
+                          font.italic());
+    };
+    const QFont chosen("DejaVu Sans Mono", 11, QFont::Bold, true);
+    std::vector<QFont> offered;
+    SetFontDialogHook([&](QFont& font) {
+        offered.push_back(font);
+        font = chosen;
+        return true;
+    });
+    CreateWindow();
+    window->Command(res::kCmdFont);
+    window.reset();
+    CreateWindow();
+    EXPECT_EQ(whole(window->PacketList()->font()), whole(chosen));
+    EXPECT_EQ(whole(window->DetailPane()->font()), whole(chosen));
+    window->Command(res::kCmdFont);
+    ASSERT_EQ(offered.size(), 2u);
+    EXPECT_EQ(whole(offered[0]), whole(DefaultFixedFont()));
+    EXPECT_EQ(whole(offered[1]), whole(chosen));
 }
 
 TEST_F(ShellTest, CaptureCommandsSetStatusAndToolBar) {

@@ -1,5 +1,5 @@
 // The window tests run on Qt's offscreen platform (unless told otherwise), each program with its
-// own settings folder and working directory, like the other test programs.
+// own settings, state and working folders, like the other test programs.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     fs::path home = fs::temp_directory_path() / ("tidewatch-ui-test-" + std::to_string(getpid()));
     fs::create_directories(home / "config");
     setenv("XDG_CONFIG_HOME", (home / "config").c_str(), 1);
+    setenv("XDG_STATE_HOME", (home / "state").c_str(), 1);
     fs::current_path(home);
     int result;
     {

@@ -7,8 +7,10 @@
 #include <QApplication>
 #include <QTableView>
 #include <QTreeWidget>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,11 +20,13 @@
 #include "capture/PacketStore.h"
 #include "decode/Dispatch.h"
 #include "files/CaptureFile.h"
+#include "framework/Bytes.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/gui/Dialog.h"
 #include "framework/gui/Window.h"
 #include "ui/CommonDialogs.h"
+#include "ui/DemoCapture.h"
 #include "ui/DetailPane.h"
 #include "ui/PacketListModel.h"
 #include "ui/VizirMainWindow.h"
@@ -130,6 +134,49 @@ protected:
     int CurrentRow() const {
         const QModelIndex current = window->PacketList()->currentIndex();
         return current.isValid() ? current.row() : -1;
+    }
+
+    std::vector<int> SelectedRows() const {
+        std::vector<int> rows;
+        for (const QModelIndex& index : window->PacketList()->selectionModel()->selectedRows()) {
+            rows.push_back(index.row());
+        }
+        std::sort(rows.begin(), rows.end());
+        return rows;
+    }
+
+    std::string Pane(int pane) const {
+        return window->GetStatusBar()->PaneText(pane).toStdString();
+    }
+
+    static void StorePlacement(const QRect& placement) {
+        WriteRegNumber("WindowX", static_cast<uint32_t>(placement.x()));
+        WriteRegNumber("WindowY", static_cast<uint32_t>(placement.y()));
+        WriteRegNumber("WindowWidth", static_cast<uint32_t>(placement.width()));
+        WriteRegNumber("WindowHeight", static_cast<uint32_t>(placement.height()));
+    }
+
+    static QRect StoredPlacement() {
+        auto value = [](const char* name) { return static_cast<int32_t>(ReadRegNumber(name, 0)); };
+        return {value("WindowX"), value("WindowY"), value("WindowWidth"), value("WindowHeight")};
+    }
+
+    // An own-format capture of that many frames, the demonstration frames over and over.
+    static void WriteOwnFrames(const std::string& path, uint32_t frames) {
+        std::ofstream out(path, std::ios::binary);
+        const std::vector<DemoFrame> demo = DemoFrames();
+        for (uint32_t i = 0; i < frames; ++i) {
+            const DemoFrame& frame = demo[i % demo.size()];
+            const uint32_t length = static_cast<uint32_t>(frame.bytes.size());
+            uint8_t header[12];
+            bytes::StoreLe16(header, 2);
+            bytes::StoreLe16(header + 2, 1);
+            bytes::StoreLe32(header + 4, length);
+            bytes::StoreLe32(header + 8, i);
+            out.write(reinterpret_cast<const char*>(header), sizeof header);
+            out.write(reinterpret_cast<const char*>(frame.bytes.data()),
+                      static_cast<std::streamsize>(length));
+        }
     }
 
     std::string TopLevelText(int position) const {
