@@ -19,6 +19,7 @@
 #include "capture/CaptureLoop.h"
 #include "decode/Dispatch.h"
 #include "files/CaptureFile.h"
+#include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "resources/Images.h"
 #include "resources/Resources.h"
@@ -425,6 +426,17 @@ bool VizirMainWindow::OpenFile(const char* path) {
 }
 
 void VizirMainWindow::OnFileOpened() { AppMainWindow::SetStatusText("File Opened", 0); }
+
+void VizirMainWindow::LoadNotice(const char* text) {
+    Report(nullptr, 0, text, 3);
+    loadNotice_ = text;
+}
+
+void VizirMainWindow::OnOpenEnded() {
+    if (loadNotice_.Length() == 0) return;
+    ShowStatus(loadNotice_.c_str(), 0);
+    loadNotice_.Clear();
+}
 
 bool VizirMainWindow::MayClose() {
     if (loading_) {

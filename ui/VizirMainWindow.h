@@ -35,6 +35,8 @@ public:
     // product name and clears `unsaved`.
     void ClearCapture() override;
     void Wait(uint32_t milliseconds) override;
+    // Logged at once, shown in status pane 0 when the open's own status texts are through.
+    void LoadNotice(const char* text) override;
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override;
     MessageAnswer ShowMessage(const char* text, MessageButtons buttons, MessageIcon icon) override;
     bool OpenByName(const char* path) override;
@@ -122,6 +124,7 @@ protected:
     void OnLongOperationStarted() override { CaptureStarted(); }
     void OnLongOperationEnded() override { CaptureStopped(); }
     void OnFileOpened() override;
+    void OnOpenEnded() override;
 
 private:
     void CreatePacketList();
@@ -148,5 +151,6 @@ private:
 
     bool loading_ = false;
     bool closeAfterLoad_ = false;
+    str loadNotice_;
     QElapsedTimer sinceEvents_;
 };

@@ -13,6 +13,8 @@ public:
     void SetStatusText(int pane, const char* text) override {}
     void ClearCapture() override;
     void Wait(uint32_t milliseconds) override;
+    // On standard error, one line.
+    void LoadNotice(const char* text) override;
 };
 
 // Prepares the store and the filters (there is no capture thread to do it), then opens the file

@@ -339,6 +339,7 @@ bool AppMainWindow::OpenByName(const char* path) {
         Report(nullptr, 0, text.c_str(), 3);
     }
     SetProgressPosition(0);
+    OnOpenEnded();
     return opened;
 }
 

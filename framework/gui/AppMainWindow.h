@@ -128,6 +128,8 @@ protected:
     virtual void OnLongOperationStarted() = 0;
     virtual void OnLongOperationEnded() = 0;
     virtual void OnFileOpened() {}
+    // Last of an open by name, after its status texts, whatever the outcome.
+    virtual void OnOpenEnded() {}
 
     void ShowAbout();
 
