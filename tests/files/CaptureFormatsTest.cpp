@@ -40,7 +40,9 @@ std::vector<Row> Rows(bool ipAsRaw = false) {
         if (ipAsRaw && record.isIp != 1) continue;
         BuildPacketRow(record, row);
         Row& out = rows.emplace_back();
-        for (int c = kColumnFrameType; c < kPacketColumnCount; ++c) out.push_back(row.columns[c].c_str());
+        for (int c = kColumnFrameType; c < kPacketColumnCount; ++c) {
+            out.push_back(row.columns[c].c_str());
+        }
         if (ipAsRaw && record.frameType == 2) {
             out[0] = "RAW IP";
             out.back() = std::to_string(record.length - 14);
@@ -67,14 +69,17 @@ std::vector<PcapRecord> StoredRecords() {
 Bytes BigEndianPcap(const std::vector<PcapRecord>& records) {
     Bytes out = PcapFile({});
     for (size_t at : {0, 8, 12, 16, 20}) std::reverse(out.begin() + at, out.begin() + at + 4);
-    std::reverse(out.begin() + 4, out.begin() + 6);
-    std::reverse(out.begin() + 6, out.begin() + 8);
+    for (size_t at : {4, 6}) std::reverse(out.begin() + at, out.begin() + at + 2);
     for (const PcapRecord& r : records) {
         const auto n = static_cast<uint32_t>(r.frame.size());
         for (uint32_t v : {r.seconds, r.microseconds, n, n}) frames::Put32(out, v);
         Append(out, r.frame);
     }
     return out;
+}
+
+std::string Skipped(size_t frames) {
+    return std::to_string(frames) + " frames of link types Tidewatch does not decode were skipped";
 }
 
 class CaptureFormats : public FileFixture {
@@ -86,6 +91,12 @@ protected:
         }
     }
     std::string Notice() const { return host.notices.empty() ? "" : host.notices.front(); }
+    // The peer's output, or "" when it fails.
+    static std::string Peer(const std::string& command) {
+        int status = -1;
+        const std::string out = RunShell(command + " 2>/dev/null", &status);
+        return status == 0 ? out : "";
+    }
 };
 
 TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
@@ -97,17 +108,19 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
     ASSERT_GT(reference.size(), referenceIp.size());  // holds ARP as well
 
     // The Time column counts whole milliseconds from those of the first frame.
-    std::istringstream epochs(RunShell("tshark -r '" + ethernet +
-                                       "' -T fields -e frame.time_epoch 2>/dev/null"));
+    std::istringstream epochs(Peer("tshark -r '" + ethernet + "' -T fields -e frame.time_epoch"));
     uint64_t first = 0;
     for (const Row& row : reference) {
         std::string seconds;
         epochs >> seconds;
         const size_t dot = seconds.find('.');
-        const uint64_t ms = std::stoull(seconds.substr(0, dot)) * 1000 + std::stoull(seconds.substr(dot + 1, 3));
+        uint64_t ms = std::stoull(seconds.substr(0, dot)) * 1000;
+        ms += std::stoull(seconds.substr(dot + 1, 3));
         if (&row == &reference.front()) first = ms;
+        ms -= first;
         char text[16];
-        std::snprintf(text, sizeof text, "00:00:%02u.%03u", unsigned((ms - first) / 1000), unsigned((ms - first) % 1000));
+        std::snprintf(text, sizeof text, "00:00:%02u.%03u", unsigned(ms / 1000),
+                      unsigned(ms % 1000));
         EXPECT_EQ(row[1], text);
     }
 
@@ -119,13 +132,9 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
                       "editcap -C 14 -T rawip ip.pcap raw.pcap"));
     ASSERT_TRUE(Shell("editcap -T ieee-802-11 '" + ethernet + "' wlan.pcap"));
     // Ethernet and Linux cooked interfaces in one file.
-    ASSERT_TRUE(Shell("mergecap -w merged.pcapng '" + ethernet + "' '" + Data("cooked.pcap") + "'"));
-    // And what no peer here writes: both big-endian files and BSD loopback, from the stored frames.
+    ASSERT_TRUE(Shell("mergecap -w merged.pcapng '" + ethernet + "' " + Data("cooked.pcap")));
+    // And what no peer here writes: big-endian libpcap and BSD loopback.
     WriteFile("bigendian.pcap", BigEndianPcap(stored));
-    PcapNg bigEndian(true);
-    bigEndian.Interface(1, 3);  // milliseconds
-    for (const PcapRecord& r : stored) bigEndian.Enhanced(0, r.seconds * 1000 + r.microseconds / 1000, r.frame);
-    WriteFile("bigendian.pcapng", bigEndian.bytes);
     ASSERT_TRUE(Open("raw.pcap"));
     std::vector<PcapRecord> loopback = StoredRecords();
     for (size_t i = 0; i < loopback.size(); ++i) {
@@ -136,8 +145,7 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
     }
     WriteFile("loopback.pcap", PcapFile(loopback, 0));
 
-    const size_t arp = reference.size() - referenceIp.size();
-    const std::string arpSkipped = std::to_string(arp) + " frames of link types Tidewatch does not decode were skipped";
+    const std::string arpSkipped = Skipped(reference.size() - referenceIp.size());
     struct Case {
         std::string path;
         const std::vector<Row>& rows;
@@ -149,7 +157,6 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
         {"nanoseconds.pcap", reference, true, ""},
         {"pcapng-content.dat", reference, true, ""},
         {"bigendian.pcap", reference, true, ""},
-        {"bigendian.pcapng", reference, true, ""},
         {"raw.pcap", referenceIp, true, ""},
         {"loopback.pcap", referenceIp, true, ""},
         {Data("cooked.pcap"), referenceIp, false, arpSkipped},
@@ -170,7 +177,7 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
     // 802.11 frames are all skipped and told; the file still counts as read.
     EXPECT_TRUE(Open("wlan.pcap"));
     EXPECT_EQ(Count(), 0);
-    EXPECT_EQ(Notice(), std::to_string(reference.size()) + " frames of link types Tidewatch does not decode were skipped");
+    EXPECT_EQ(Notice(), Skipped(reference.size()));
 
     // Merged, each frame keeps its interface's link type.
     ASSERT_TRUE(Open("merged.pcapng"));
@@ -186,42 +193,37 @@ TEST_F(CaptureFormats, EveryVariantShowsTheRowsOfTheSameTraffic) {
 
 TEST_F(CaptureFormats, WrittenFilesReadBackInPeersAndHere) {
     // An Ethernet capture, and one that mixes Ethernet and raw-IP frames.
-    ASSERT_TRUE(Shell("mergecap -w mixed.pcapng '" + Data("ethernet.pcap") + "' '" + Data("cooked2.pcap") + "'"));
-    for (const std::string source : {Data("ethernet.pcap"), std::string("mixed.pcapng")}) {
+    const std::string ethernet = Data("ethernet.pcap");
+    ASSERT_TRUE(Shell("mergecap -w mixed.pcapng " + ethernet + " " + Data("cooked2.pcap")));
+    for (const std::string source : {ethernet, std::string("mixed.pcapng")}) {
         ASSERT_TRUE(Open(source));
         const std::vector<Row> rows = Rows(), rowsIp = Rows(true);
-        const std::string dump = RunShell("tshark -r '" + source + "' -x 2>/dev/null");
-        for (const char* out : {"out.pcap", "out.pcapng", "out.CAP"}) {
+        const std::string dump = Peer("tshark -r " + source + " -x");
+        for (const std::string out : {"out.pcap", "out.pcapng", "out.CAP"}) {
             SCOPED_TRACE(source + " as " + out);
             ASSERT_TRUE(Open(source));
-            ASSERT_TRUE(WriteCaptureFile(out));
-            int status = -1;
+            ASSERT_TRUE(WriteCaptureFile(out.c_str()));
             // Nothing on standard error but the warning about running as root.
-            const std::string errors = RunShell(std::string("tshark -r ") + out +
-                                                " 2>&1 >/dev/null | grep -v 'Running as user'",
-                                                &status);
-            EXPECT_EQ(errors, "");
-            // The same bytes for every frame, where no frame needed a new link header.
-            const bool mixedInPcap = source == "mixed.pcapng" && std::string(out) != "out.pcapng";
-            if (source == Data("ethernet.pcap")) {
-                EXPECT_EQ(RunShell(std::string("tshark -r ") + out + " -x 2>/dev/null"), dump);
-                EXPECT_TRUE(std::string(out) == "out.pcapng" ||
-                            Shell(std::string("tcpdump -r ") + out + " -w /dev/null"));
+            EXPECT_EQ(RunShell("tshark -r " + out + " 2>&1 >/dev/null | grep -v 'Running as'"), "");
+            // (libpcap reads no pcapng whose interfaces have different link types.)
+            if (source == ethernet || out != "out.pcapng") {
+                EXPECT_TRUE(Shell("tcpdump -r " + out + " -w /dev/null"));
             }
-            // Read again, the same rows; raw-IP frames given an Ethernet header show as
-            // Ethernet frames.
+            // The same bytes for every frame where none needed a new link header.
+            if (source == ethernet) EXPECT_EQ(Peer("tshark -r " + out + " -x"), dump);
+            // Read again, the same rows; raw-IP frames that were given an Ethernet header show
+            // as Ethernet frames.
             ASSERT_TRUE(Open(out));
-            if (!mixedInPcap) EXPECT_EQ(Rows(), rows);
+            if (source == ethernet || out == "out.pcapng") EXPECT_EQ(Rows(), rows);
             EXPECT_EQ(Rows(true), rowsIp);
             EXPECT_EQ(static_cast<size_t>(Count()), rows.size());
         }
     }
     // The file's wall-clock times are kept.
-    ASSERT_TRUE(Open(Data("ethernet.pcap")));
+    ASSERT_TRUE(Open(ethernet));
     ASSERT_TRUE(WriteCaptureFile("again.pcapng"));
-    const std::string epochs = " -T fields -e frame.time_epoch 2>/dev/null | head -3";
-    EXPECT_EQ(RunShell("tshark -r again.pcapng" + epochs).substr(0, 14),
-              RunShell("tshark -r '" + Data("ethernet.pcap") + "'" + epochs).substr(0, 14));
+    const std::string epochs = " -T fields -e frame.time_epoch -c 1";
+    EXPECT_EQ(Peer("tshark -r again.pcapng" + epochs), Peer("tshark -r " + ethernet + epochs));
 }
 
 TEST_F(CaptureFormats, BrokenPcapNgKeepsWhatCameBefore) {
@@ -263,7 +265,8 @@ TEST_F(CaptureFormats, BrokenPcapNgKeepsWhatCameBefore) {
         {"length not a multiple of 4", withBlock(30, Bytes(30, 0)), true, {0, 250}, 0},
         {"length beyond the file", withBlock(0x7ffffff0, Bytes(40, 0)), true, {0, 250}, 0},
         {"captured length beyond the block", overrun.bytes, true, {0, 250}, 0},
-        {"captured length above 65,535", PcapNg().Interface(1).Enhanced(0, 0, big).Enhanced(0, 0, tcp).bytes, false, {}, 0},
+        {"captured length above 65,535",
+         PcapNg().Interface(1).Enhanced(0, 0, big).Enhanced(0, 0, tcp).bytes, false, {}, 0},
         {"no interface", PcapNg().Enhanced(0, 5, tcp).Enhanced(1, 7, udp).bytes, true, {}, 2},
         // Other blocks passed over; obsolete and simple packets; a big-endian second section
         // with interfaces of its own and binary time units; the time of a simple packet is the
@@ -290,8 +293,7 @@ TEST_F(CaptureFormats, BrokenPcapNgKeepsWhatCameBefore) {
         std::vector<uint32_t> offsets;
         for (int32_t i = 0; i < Count(); ++i) offsets.push_back(Record(i).timeOffset);
         EXPECT_EQ(offsets, c.offsets);
-        EXPECT_EQ(host.notices.size(), c.skipped ? 1u : 0u);
-        if (c.skipped) EXPECT_EQ(host.notices[0], std::to_string(c.skipped) + " frames of link types Tidewatch does not decode were skipped");
+        EXPECT_EQ(Notice(), c.skipped ? Skipped(c.skipped) : "");
     }
     // Stored as read: the raw-IP interface's frame is frame type 1, its bytes unchanged.
     ASSERT_EQ(Count(), 4);
