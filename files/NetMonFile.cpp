@@ -22,7 +22,9 @@ bool ReadFrameTable(FILE* file, uint32_t entries, std::vector<uint32_t>& table) 
         while (table.size() < entries) {
             const size_t want = std::min<size_t>(entries - table.size(), chunk.size() / 4) * 4;
             const size_t got = std::fread(chunk.data(), 1, want, file);
-            for (size_t at = 0; at + 4 <= got; at += 4) table.push_back(bytes::LoadLe32(&chunk[at]));
+            for (size_t at = 0; at + 4 <= got; at += 4) {
+                table.push_back(bytes::LoadLe32(&chunk[at]));
+            }
             if (got < want) break;
         }
     } catch (const std::bad_alloc&) {
