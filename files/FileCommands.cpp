@@ -10,11 +10,18 @@ constexpr FileFilter kOpenFilters[] = {
     {"All (*.*)", "*.*"},
     {"Tidewatch Capture Files (*.tdw)", "*.tdw"},
     {"Network Monitor or libPCap Capture Files (*.cap; *.pcap)", "*.cap;*.pcap"},
+    {"pcapng Capture Files (*.pcapng)", "*.pcapng"},
 };
 
+// In the order of CaptureFormat.
 constexpr FileFilter kSaveFilters[] = {
     {"Tidewatch Capture Files (*.tdw)", "*.tdw"},
+    {"libpcap Capture Files (*.pcap)", "*.pcap"},
+    {"pcapng Capture Files (*.pcapng)", "*.pcapng"},
 };
+constexpr CaptureFormat kSaveFormats[] = {CaptureFormat::Own, CaptureFormat::Pcap,
+                                          CaptureFormat::PcapNg};
+static_assert(std::size(kSaveFormats) == std::size(kSaveFilters));
 
 }  // namespace
 
@@ -42,14 +49,20 @@ bool SaveCommand(FileHost& host) {
     request.filterCount = std::size(kSaveFilters);
     request.selectedFilter = 0;
     request.defaultExtension = "tdw";
+    size_t chosen = request.selectedFilter;
+    request.chosenFilter = &chosen;
     str path;
     if (!host.ShowFileDialog(request, path)) return false;
+    // The extension wins, so that a name ending in .pcap is never written in the own format.
+    CaptureFormat format = chosen < std::size(kSaveFormats) ? kSaveFormats[chosen]
+                                                            : CaptureFormat::Own;
+    FormatOfExtension(path.c_str(), format);
 
     // Asked to stop but not waited for: frames stored before the writer reaches the end of the
     // store are written too.
     const bool wasCapturing = IsCapturing() != 0;
     if (wasCapturing) StopCapture();
-    const bool written = WriteOwnCapture(path.c_str());
+    const bool written = WriteCapture(path.c_str(), format);
     if (written) {
         host.SetUnsaved(false);
         host.SetCurrentFile(path.c_str());

@@ -27,6 +27,8 @@ struct FileDialogRequest {
     size_t selectedFilter = 0;       // position in filters, from 0
     const char* defaultExtension = "";  // added to a name given without one
     size_t maxPathLength = 256;      // characters, terminator included
+    size_t* chosenFilter = nullptr;  // when set, receives the position of the filter left
+                                     // selected when the dialog was accepted
 };
 
 class FileHost : public LoadHost {
@@ -53,7 +55,8 @@ protected:
 // File, "&Open...": choose a file and open it; failure is told in a message box.
 void OpenCommand(FileHost& host);
 // File, "&Save...": choose a file and write the capture to it (stopping a running capture for
-// the write). True when the capture was written.
+// the write) in the format its extension names, else in the one of the filter chosen. True when
+// the capture was written.
 bool SaveCommand(FileHost& host);
 // Asked before the main window closes: about a running capture, then about unsaved packets.
 // True to let it close.

@@ -1,5 +1,6 @@
-// What the three readers share: exact reads, the one frame buffer, little-endian fields of a
-// header read into a fixed array, and the hand-over of a frame to the arrival handler.
+// What the readers share: exact reads, the one frame buffer, the hand-over of a frame to the
+// arrival handler (directly, or by the link type of a libpcap or pcapng file), and the time
+// offsets of the formats that carry wall-clock times.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 
 #include "capture/PacketStore.h"
 #include "files/CaptureFile.h"
+#include "files/LinkTypes.h"
 #include "framework/Bytes.h"
 
 namespace loader {
@@ -29,27 +31,6 @@ inline bool ReadExact(FILE* file, std::array<uint8_t, N>& out) {
 inline std::unique_ptr<uint8_t[]> TakeFrameBuffer() {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[kFrameBufferSize]);
 }
-
-// Little-endian fields of a header held in a fixed array; the offset is checked against the
-// array when the reader is compiled.
-template <size_t Offset, size_t N>
-inline uint16_t Le16(const std::array<uint8_t, N>& header) {
-    static_assert(Offset + 2 <= N);
-    return bytes::LoadLe16(header.data() + Offset);
-}
-
-template <size_t Offset, size_t N>
-inline uint32_t Le32(const std::array<uint8_t, N>& header) {
-    static_assert(Offset + 4 <= N);
-    return bytes::LoadLe32(header.data() + Offset);
-}
-
-template <size_t Offset, size_t N>
-inline uint64_t Le64(const std::array<uint8_t, N>& header) {
-    static_assert(Offset + 8 <= N);
-    return bytes::LoadLe64(header.data() + Offset);
-}
-
 
 // Hands one frame read from a file to the arrival handler with the file's time offset (and, for
 // the own format, the stored IP flag). The packet-count text is refreshed only when the count is
@@ -75,5 +56,37 @@ inline bool HandOver(const uint8_t* frame, uint32_t length, int frameType, uint3
     }
     return true;
 }
+
+// Hands over a frame of a libpcap or pcapng file as its link type says, or counts it as skipped
+// when it is not stored. False as HandOver is.
+inline bool HandOverLinked(const uint8_t* frame, uint32_t length, uint32_t linkType,
+                           uint32_t timeOffset) {
+    const int frameType = StoredFrameType(linkType, frame, length);
+    if (frameType == 0) {
+        ++CurrentLoad().skippedFrames;
+        return true;
+    }
+    return HandOver(frame, length, frameType, timeOffset);
+}
+
+// Time offsets of files that give wall-clock times: milliseconds since the file's first frame
+// record (stored or skipped), in unsigned 32-bit arithmetic. The first frame's time is kept as
+// the capture's origin, so that a capture saved again keeps its times.
+class FrameClock {
+public:
+    uint32_t Offset(uint64_t milliseconds, uint64_t microseconds) {
+        if (!started_) {
+            started_ = true;
+            first_ = milliseconds;
+            CurrentLoad().originKnown = true;
+            CurrentLoad().originMicroseconds = microseconds;
+        }
+        return static_cast<uint32_t>(milliseconds - first_);
+    }
+
+private:
+    bool started_ = false;
+    uint64_t first_ = 0;
+};
 
 }  // namespace loader

@@ -22,7 +22,9 @@ bool ReadFrameTable(FILE* file, uint32_t entries, std::vector<uint32_t>& table) 
         while (table.size() < entries) {
             const size_t want = std::min<size_t>(entries - table.size(), chunk.size() / 4) * 4;
             const size_t got = std::fread(chunk.data(), 1, want, file);
-            for (size_t at = 0; at + 4 <= got; at += 4) table.push_back(bytes::LoadLe32(&chunk[at]));
+            for (size_t at = 0; at + 4 <= got; at += 4) {
+                table.push_back(bytes::LoadLe32(&chunk[at]));
+            }
             if (got < want) break;
         }
     } catch (const std::bad_alloc&) {
@@ -36,19 +38,14 @@ bool ReadFrameTable(FILE* file, uint32_t entries, std::vector<uint32_t>& table) 
 bool ReadNetMonCapture(FILE* file) {
     std::array<uint8_t, kFileHeaderSize> header;
     if (!loader::ReadExact(file, header)) return false;
-    if (header[0] == 0xD4 && header[1] == 0xC3 && header[2] == 0xB2 && header[3] == 0xA1) {
-        // A libpcap file under ".cap" or ".pcap". A failed seek falls through to the signature
-        // test, which then fails.
-        if (std::fseek(file, 0, SEEK_SET) == 0) return ReadPcapCapture(file);
-    }
     if (std::memcmp(header.data(), "RTSS", 4) != 0 && std::memcmp(header.data(), "GMBU", 4) != 0) {
         return false;
     }
     // The layout follows the major version, not the signature.
     const bool layout1 = header[5] == 1;
 
-    const uint32_t tableOffset = loader::Le32<24>(header);
-    const uint32_t tableLength = loader::Le32<28>(header);
+    const uint32_t tableOffset = bytes::LoadLe32(&header[24]);
+    const uint32_t tableLength = bytes::LoadLe32(&header[28]);
     if (fseeko(file, static_cast<off_t>(tableOffset), SEEK_SET) != 0) return false;
     std::vector<uint32_t> table;
     if (!ReadFrameTable(file, tableLength / 4, table) || table.empty()) return false;
@@ -63,15 +60,15 @@ bool ReadNetMonCapture(FILE* file) {
         if (layout1) {
             std::array<uint8_t, 8> frameHeader;
             if (!loader::ReadExact(file, frameHeader)) break;
-            timeOffset = loader::Le32<0>(frameHeader);
-            frameLength = loader::Le16<4>(frameHeader);
-            available = loader::Le16<6>(frameHeader);
+            timeOffset = bytes::LoadLe32(&frameHeader[0]);
+            frameLength = bytes::LoadLe16(&frameHeader[4]);
+            available = bytes::LoadLe16(&frameHeader[6]);
         } else {
             std::array<uint8_t, 16> frameHeader;
             if (!loader::ReadExact(file, frameHeader)) break;
-            timeOffset = static_cast<uint32_t>(loader::Le64<0>(frameHeader) / 1000);
-            frameLength = loader::Le32<8>(frameHeader);
-            available = loader::Le32<12>(frameHeader);
+            timeOffset = static_cast<uint32_t>(bytes::LoadLe64(&frameHeader[0]) / 1000);
+            frameLength = bytes::LoadLe32(&frameHeader[8]);
+            available = bytes::LoadLe32(&frameHeader[12]);
         }
         // A sliced frame ends the load.
         if (frameLength > kMaxFrameLength || frameLength != available) break;

@@ -19,10 +19,10 @@ bool ReadOwnCapture(FILE* file) {
         // Fewer than the 2 bytes of a frame type: the file is finished.
         if (got < 2) return true;
         if (got < header.size()) return false;
-        const uint16_t frameType = loader::Le16<0>(header);
-        const uint16_t ipFlag = loader::Le16<2>(header);
-        const uint32_t length = loader::Le32<4>(header);
-        const uint32_t timeOffset = loader::Le32<8>(header);
+        const uint16_t frameType = bytes::LoadLe16(&header[0]);
+        const uint16_t ipFlag = bytes::LoadLe16(&header[2]);
+        const uint32_t length = bytes::LoadLe32(&header[4]);
+        const uint32_t timeOffset = bytes::LoadLe32(&header[8]);
         if (length > kMaxFrameLength) return false;
         if (!loader::ReadExact(file, buffer.get(), length)) return false;
         if (!loader::HandOver(buffer.get(), length, frameType, timeOffset, &ipFlag)) return false;
@@ -39,10 +39,10 @@ bool WriteOwnCapture(const char* path) {
     for (int32_t i = 0; i < store.Count(); ++i) {
         const PacketRecord& record = store[i];
         std::array<uint8_t, kRecordHeaderSize> header;
-        bytes::StoreLe16(header.data(), record.frameType);
-        bytes::StoreLe16(header.data() + 2, record.isIp);
-        bytes::StoreLe32(header.data() + 4, record.length);
-        bytes::StoreLe32(header.data() + 8, record.timeOffset);
+        bytes::StoreLe16(&header[0], record.frameType);
+        bytes::StoreLe16(&header[2], record.isIp);
+        bytes::StoreLe32(&header[4], record.length);
+        bytes::StoreLe32(&header[8], record.timeOffset);
         // Write errors are not looked at: the writer always finishes and reports success.
         std::fwrite(header.data(), 1, header.size(), file);
         std::fwrite(record.data.get(), 1, record.length, file);

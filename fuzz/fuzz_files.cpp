@@ -1,4 +1,5 @@
-// Arbitrary bytes as a capture file: the first byte chooses the extension (.tdw, .cap, .pcap),
+// Arbitrary bytes as a capture file: the first byte chooses the extension (.tdw, .cap, .pcap,
+// .pcapng; the readers go by content first),
 // the rest is written to a file of that name and opened as the Open command does. Every open
 // clears the store first, so the store stays bounded by what one input can hold.
 #include <cstddef>
@@ -54,8 +55,8 @@ struct Setup {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Setup setup;
     if (size < 1) return 0;
-    static const char* const kExtensions[] = {".tdw", ".cap", ".pcap"};
-    const std::string path = setup.base + "/input" + kExtensions[data[0] % 3];
+    static const char* const kExtensions[] = {".tdw", ".cap", ".pcap", ".pcapng"};
+    const std::string path = setup.base + "/input" + kExtensions[data[0] % 4];
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) std::abort();
     std::fwrite(data + 1, 1, size - 1, file);

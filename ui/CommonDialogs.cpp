@@ -31,6 +31,18 @@ QString FilterString(const FileFilter& filter) {
     return text;
 }
 
+// The extension a name given without one gets under that filter: the filter's one pattern when it
+// is "*.ext", else the request's default.
+QString DefaultSuffix(const FileDialogRequest& request, qsizetype filter) {
+    if (filter >= 0 && static_cast<size_t>(filter) < request.filterCount) {
+        const QString pattern = QString::fromUtf8(request.filters[filter].pattern);
+        if (pattern.startsWith("*.") && !pattern.contains(';') && pattern.indexOf('*', 1) < 0) {
+            return pattern.mid(2);
+        }
+    }
+    return QString::fromUtf8(request.defaultExtension);
+}
+
 }  // namespace
 
 void SetFileDialogHook(FileDialogHook hook) { FileHook() = std::move(hook); }
@@ -54,8 +66,20 @@ bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path)
             dialog.selectNameFilter(filters[static_cast<qsizetype>(request.selectedFilter)]);
         }
         dialog.setDefaultSuffix(QString::fromUtf8(request.defaultExtension));
+        if (request.save) {
+            // A name typed without an extension takes the one of the format chosen.
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                             [&](const QString& filter) {
+                                 dialog.setDefaultSuffix(
+                                     DefaultSuffix(request, filters.indexOf(filter)));
+                             });
+        }
         if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
             path = dialog.selectedFiles().front().toUtf8().constData();
+            const qsizetype filter = filters.indexOf(dialog.selectedNameFilter());
+            if (request.chosenFilter && filter >= 0) {
+                *request.chosenFilter = static_cast<size_t>(filter);
+            }
             chosen = true;
         }
     }

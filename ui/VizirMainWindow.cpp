@@ -449,9 +449,18 @@ void VizirMainWindow::OnFileOpened() { AppMainWindow::SetStatusText("File Opened
 
 void VizirMainWindow::OnOpenEnded(bool opened) {
     if (opened && !loadNotice_.empty()) AppMainWindow::SetStatusText(loadNotice_.c_str(), 0);
+    if (skippedNotice_.Length() != 0) {
+        ShowStatus(skippedNotice_.c_str(), 0);
+        skippedNotice_.Clear();
+    }
 }
 
 void VizirMainWindow::LoadFailed(const char* reason) { Report(nullptr, 0, reason, 3); }
+
+void VizirMainWindow::LoadNotice(const char* text) {
+    Report(nullptr, 0, text, 3);
+    skippedNotice_ = text;
+}
 
 bool VizirMainWindow::MayClose() {
     if (loading_) {

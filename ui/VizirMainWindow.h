@@ -36,6 +36,8 @@ public:
     // product name and clears `unsaved`.
     void ClearCapture() override;
     void Wait(uint32_t milliseconds) override;
+    // Logged at once, shown in status pane 0 when the open's own status texts are through.
+    void LoadNotice(const char* text) override;
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override;
     MessageAnswer ShowMessage(const char* text, MessageButtons buttons, MessageIcon icon) override;
     bool OpenByName(const char* path) override;
@@ -155,5 +157,6 @@ private:
     bool loading_ = false;
     std::string loadNotice_;  // the last text a load put in status pane 0
     bool closeAfterLoad_ = false;
+    str skippedNotice_;  // what the last load did not store, shown when its open has ended
     QElapsedTimer sinceEvents_;
 };

@@ -9,15 +9,18 @@ const char* HeadlessUsage() {
            "       tidewatch --list FILE\n"
            "       tidewatch --describe FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --tree FILE [--view parser|raw|ascii] [--packet N]\n"
+           "       tidewatch --convert FILE OUT\n"
            "       tidewatch --help | --version\n"
            "\n"
-           "  FILE             a capture file: .tdw (Tidewatch), .cap (Network Monitor),\n"
-           "                   .pcap (libpcap)\n"
+           "  FILE             a capture file: Tidewatch (.tdw), Network Monitor (.cap),\n"
+           "                   libpcap (.pcap) or pcapng (.pcapng), recognised by content\n"
            "  --list           print the packet list, one TAB-separated row per packet\n"
            "  --describe       print each packet's description\n"
            "  --tree           print each packet's description as the detail pane's tree\n"
            "  --view           the decode view (default: parser)\n"
-           "  --packet N       only the packet with index N\n";
+           "  --packet N       only the packet with index N\n"
+           "  --convert        write FILE's packets to OUT in the format of OUT's extension:\n"
+           "                   .pcap or .cap libpcap, .pcapng pcapng, any other Tidewatch\n";
 }
 
 bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std::string& error) {
@@ -49,6 +52,20 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             const char* file = value(arg);
             if (!file) return false;
             options.file = file;
+        } else if (!std::strcmp(arg, "--convert")) {
+            if (options.mode != HeadlessMode::Window) {
+                error = "only one mode may be given";
+                return false;
+            }
+            options.mode = HeadlessMode::Convert;
+            const char* file = value(arg);
+            const char* output = file ? value(arg) : nullptr;
+            if (!output) {
+                error = "--convert needs FILE and OUT";
+                return false;
+            }
+            options.file = file;
+            options.output = output;
         } else if (!std::strcmp(arg, "--view")) {
             const char* v = value(arg);
             if (!v) return false;

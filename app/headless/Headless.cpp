@@ -17,6 +17,7 @@ constexpr ModeEntry kModes[] = {
     {HeadlessMode::List, RunList},
     {HeadlessMode::Describe, RunDescribe},
     {HeadlessMode::Tree, RunDescribe},
+    {HeadlessMode::Convert, RunConvert},
 };
 
 }  // namespace

@@ -3,13 +3,14 @@
 
 #include <string>
 
-enum class HeadlessMode { Window, Help, Version, List, Describe, Tree };
+enum class HeadlessMode { Window, Help, Version, List, Describe, Tree, Convert };
 enum class HeadlessView { Parser, Raw, Ascii };
 
 struct HeadlessOptions {
     HeadlessMode mode = HeadlessMode::Window;
     HeadlessView view = HeadlessView::Parser;
     std::string file;
+    std::string output;  // --convert: the file written
     long packet = -1;  // -1: every stored packet
 };
 

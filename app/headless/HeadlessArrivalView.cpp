@@ -19,6 +19,8 @@ void HeadlessArrivalView::Wait(uint32_t milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
+void HeadlessArrivalView::LoadNotice(const char* text) { std::fprintf(stderr, "%s\n", text); }
+
 bool OpenForHeadless(const char* path) {
     static HeadlessArrivalView view;
     if (!AllocateStore()) return false;

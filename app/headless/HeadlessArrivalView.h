@@ -16,6 +16,8 @@ public:
     void Wait(uint32_t milliseconds) override;
 
     int32_t refusedAtLimit = 0;
+    // On standard error, one line.
+    void LoadNotice(const char* text) override;
 };
 
 // Prepares the store and the filters (there is no capture thread to do it), then opens the file

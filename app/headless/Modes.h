@@ -5,3 +5,5 @@
 
 // --list FILE: one TAB-separated packet-list row per stored packet.
 int RunList(const HeadlessOptions& options);
+// --convert FILE OUT: FILE's packets written to OUT in the format OUT's extension names.
+int RunConvert(const HeadlessOptions& options);

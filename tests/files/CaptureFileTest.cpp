@@ -57,36 +57,47 @@ TEST_F(CaptureFile, OwnFormatRoundTripKeepsFramesTypesFlagsAndTimes) {
     }
 }
 
-TEST_F(CaptureFile, PcapSavedAndReopenedKeepsTheFileTimes) {
-    ASSERT_TRUE(Open(WriteFile("t.pcap", PcapFile({{3, 250000, TcpFrame()},
-                                                   {3, 250999, UdpFrame()},
-                                                   {1700000000, 123456, IcmpFrame()}}))));
-    ASSERT_EQ(Count(), 3);
-    EXPECT_EQ(Record(0).timeOffset, 3250u);
-    EXPECT_EQ(Record(1).timeOffset, 3250u);
-    // seconds x 1000 + microseconds / 1000, kept to its low 32 bits.
-    EXPECT_EQ(Record(2).timeOffset, static_cast<uint32_t>(1700000000ull * 1000 + 123));
+TEST_F(CaptureFile, PcapTimesCountFromTheFirstFrameAndSurviveSaving) {
+    ASSERT_TRUE(Open(WriteFile("t.pcap", PcapFile({{3, 250999, TcpFrame()},
+                                                   {3, 251000, UdpFrame()},
+                                                   {1700000000, 123456, IcmpFrame()},
+                                                   {2, 0, UdpFrame()}}))));
+    ASSERT_EQ(Count(), 4);
+    // Whole milliseconds of each, less those of the first, in unsigned 32-bit arithmetic.
+    EXPECT_EQ(Record(0).timeOffset, 0u);
+    EXPECT_EQ(Record(1).timeOffset, 1u);
+    EXPECT_EQ(Record(2).timeOffset, static_cast<uint32_t>(1700000000ull * 1000 + 123 - 3250));
+    EXPECT_EQ(Record(3).timeOffset, static_cast<uint32_t>(2000 - 3250));
     ASSERT_TRUE(WriteOwnCapture("t.tdw"));
     ASSERT_TRUE(Open("t.tdw"));
-    ASSERT_EQ(Count(), 3);
-    EXPECT_EQ(Record(2).timeOffset, static_cast<uint32_t>(1700000000ull * 1000 + 123));
+    ASSERT_EQ(Count(), 4);
+    EXPECT_EQ(Record(2).timeOffset, static_cast<uint32_t>(1700000000ull * 1000 + 123 - 3250));
     EXPECT_EQ(StoredFrame(1), UdpFrame());
     EXPECT_EQ(Record(1).frameType, 2);
 }
 
-TEST_F(CaptureFile, ExtensionChoosesTheReaderWithoutRegardToCase) {
+TEST_F(CaptureFile, ContentChoosesTheReaderAndTheExtensionOnlyWhenItSaysNothing) {
     const Bytes pcap = PcapFile({{0, 0, TcpFrame()}, {0, 1000, UdpFrame()}});
-    for (const char* name : {"a.PCAP", "b.Cap", "c.pcap", "dir.tdw.cap"}) {
-        SCOPED_TRACE(name);
-        EXPECT_TRUE(Open(WriteFile(name, pcap)));
-        EXPECT_EQ(Count(), 2);
-    }
-    // Under any other extension (or none) the same bytes are read as the own format: D4 C3 is a
-    // frame type, 02 00 04 00 a length above 65,535.
-    for (const char* name : {"e.tdw", "noextension", "f.pcapng"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(Open(WriteFile(name, pcap)));
-        EXPECT_EQ(Count(), 0);
+    const Bytes own = OwnFile({{2, 1, 0, TcpFrame()}});
+    const Bytes netmon = NetMonFile(2, {{0, TcpFrame()}});
+    struct Case {
+        const char* name;
+        const Bytes& bytes;
+        int32_t count;  // -1: the open fails
+    };
+    for (const Case& c : std::vector<Case>{{"a.PCAP", pcap, 2},
+                                           {"b.Cap", pcap, 2},
+                                           {"e.tdw", pcap, 2},
+                                           {"noextension", pcap, 2},
+                                           {"f.pcapng", pcap, 2},
+                                           {"g.tdw", netmon, 1},
+                                           {"h.TDW", own, 1},
+                                           {"i.pcapng", own, 1},
+                                           {"j.pcap", own, -1},
+                                           {"dir.tdw.cap", own, -1}}) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Open(WriteFile(c.name, c.bytes)), c.count >= 0);
+        EXPECT_EQ(Count(), std::max(c.count, 0));
     }
 }
 
@@ -155,7 +166,8 @@ TEST_F(CaptureFile, UnopenableFileLeavesAnEmptyCapture) {
 
 TEST_F(CaptureFile, CapOrPcapThatIsNeitherFormatFails) {
     Bytes garbage(200, 0x5a);
-    Bytes bigEndianPcap = PcapHeader(0xd4c3b2a1);  // written A1 B2 C3 D4: the other byte order
+    // Big-endian, whose record claims 0x3c000000 bytes.
+    Bytes bigEndianPcap = PcapHeader(0xd4c3b2a1);
     PutPcapRecord(bigEndianPcap, 0, 0, 60, 60);
     Append(bigEndianPcap, Bytes(60, 0));
     Bytes shortPcap = PcapFile({});  // header only: shorter than 72 bytes
@@ -279,7 +291,7 @@ TEST_F(CaptureFile, CaptureFiltersApplyToLoadedFrames) {
     EXPECT_EQ(Record(0).protocol, 6);
     EXPECT_EQ(Record(1).protocol, 1);
     EXPECT_EQ(Record(1).index, 1u);
-    EXPECT_EQ(Record(1).timeOffset, 3u);
+    EXPECT_EQ(Record(1).timeOffset, 2u);  // from the first frame
     EXPECT_EQ(view.rows, (std::vector<uint32_t>{0, 1}));
 }
 

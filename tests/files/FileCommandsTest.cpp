@@ -16,6 +16,7 @@ public:
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override {
         requests.push_back(request);
         if (dialogPath.empty()) return false;
+        if (request.chosenFilter && filterChoice >= 0) *request.chosenFilter = filterChoice;
         path = dialogPath.c_str();
         return true;
     }
@@ -59,6 +60,7 @@ public:
     std::string currentFile;
     int capturingWhenSaved = -1;
     bool unsaved = false;
+    int filterChoice = -1;  // the filter the dialog leaves selected; -1: the one asked for
 };
 
 class FileCommands : public CaptureFixture {
@@ -75,12 +77,12 @@ protected:
     ScriptedHost host;
 };
 
-TEST_F(FileCommands, OpenDialogOffersTheThreeFilters) {
+TEST_F(FileCommands, OpenDialogOffersTheFourFilters) {
     OpenCommand(host);  // cancelled
     ASSERT_EQ(host.requests.size(), 1u);
     const FileDialogRequest& request = host.requests[0];
     EXPECT_FALSE(request.save);
-    ASSERT_EQ(request.filterCount, 3u);
+    ASSERT_EQ(request.filterCount, 4u);
     EXPECT_STREQ(request.filters[0].text, "All (*.*)");
     EXPECT_STREQ(request.filters[0].pattern, "*.*");
     EXPECT_STREQ(request.filters[1].text, "Tidewatch Capture Files (*.tdw)");
@@ -88,6 +90,7 @@ TEST_F(FileCommands, OpenDialogOffersTheThreeFilters) {
     EXPECT_STREQ(request.filters[2].text,
                  "Network Monitor or libPCap Capture Files (*.cap; *.pcap)");
     EXPECT_STREQ(request.filters[2].pattern, "*.cap;*.pcap");
+    EXPECT_STREQ(request.filters[3].pattern, "*.pcapng");
     EXPECT_EQ(request.selectedFilter, 1u);
     EXPECT_STREQ(request.defaultExtension, "tdw");
     EXPECT_EQ(request.maxPathLength, 256u);
@@ -119,9 +122,11 @@ TEST_F(FileCommands, SaveWritesRemembersTheFileAndClearsUnsaved) {
     EXPECT_FALSE(SaveCommand(host));  // cancelled
     ASSERT_EQ(host.requests.size(), 1u);
     EXPECT_TRUE(host.requests[0].save);
-    ASSERT_EQ(host.requests[0].filterCount, 1u);
+    ASSERT_EQ(host.requests[0].filterCount, 3u);
     EXPECT_STREQ(host.requests[0].filters[0].text, "Tidewatch Capture Files (*.tdw)");
     EXPECT_STREQ(host.requests[0].filters[0].pattern, "*.tdw");
+    EXPECT_STREQ(host.requests[0].filters[1].text, "libpcap Capture Files (*.pcap)");
+    EXPECT_STREQ(host.requests[0].filters[2].text, "pcapng Capture Files (*.pcapng)");
     EXPECT_STREQ(host.requests[0].defaultExtension, "tdw");
     EXPECT_TRUE(host.unsaved);
 
@@ -133,6 +138,32 @@ TEST_F(FileCommands, SaveWritesRemembersTheFileAndClearsUnsaved) {
     EXPECT_EQ(ReadFile(host.dialogPath),
               OwnFile({{2, 1, Record(0).timeOffset, TcpFrame()},
                        {2, 1, Record(1).timeOffset, UdpFrame()}}));
+}
+
+TEST_F(FileCommands, SaveFormatByExtensionElseByFilter) {
+    StorePackets();
+    const Bytes pcap = {0xd4, 0xc3, 0xb2, 0xa1}, pcapng = {0x0a, 0x0d, 0x0d, 0x0a};
+    const Bytes own = {2, 0, 1, 0};  // the first record's frame type and IP flag
+    struct Case {
+        int filter;
+        const char* name;
+        const Bytes& start;
+    };
+    for (const Case& c : std::vector<Case>{{0, "a.pcap", pcap},
+                                           {0, "b.CAP", pcap},
+                                           {0, "c.pcapng", pcapng},
+                                           {1, "d.tdw", own},
+                                           {1, "e.capture", pcap},
+                                           {2, "f", pcapng},
+                                           {-1, "g", own}}) {
+        SCOPED_TRACE(c.name);
+        host.filterChoice = c.filter;
+        host.dialogPath = (std::filesystem::current_path() / c.name).string();
+        ASSERT_TRUE(SaveCommand(host));
+        const Bytes written = ReadFile(host.dialogPath);
+        ASSERT_GE(written.size(), 4u);
+        EXPECT_EQ(Bytes(written.begin(), written.begin() + 4), c.start);
+    }
 }
 
 TEST_F(FileCommands, SaveThatCannotCreateTheFileShowsNothing) {

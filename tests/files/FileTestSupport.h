@@ -90,7 +90,7 @@ struct PcapRecord {
     uint32_t microseconds;
     Bytes frame;
 };
-inline Bytes PcapHeader(uint32_t magic = 0xa1b2c3d4) {
+inline Bytes PcapHeader(uint32_t magic = 0xa1b2c3d4, uint32_t linkType = 1) {
     Bytes out;
     bytes::AppendLe32(out, magic);
     bytes::AppendLe16(out, 2);
@@ -98,7 +98,7 @@ inline Bytes PcapHeader(uint32_t magic = 0xa1b2c3d4) {
     bytes::AppendLe32(out, 0);
     bytes::AppendLe32(out, 0);
     bytes::AppendLe32(out, 65535);
-    bytes::AppendLe32(out, 1);  // Ethernet
+    bytes::AppendLe32(out, linkType);
     return out;
 }
 inline void PutPcapRecord(Bytes& out, uint32_t seconds, uint32_t microseconds, uint32_t captured,
@@ -108,8 +108,8 @@ inline void PutPcapRecord(Bytes& out, uint32_t seconds, uint32_t microseconds, u
     bytes::AppendLe32(out, captured);
     bytes::AppendLe32(out, wire);
 }
-inline Bytes PcapFile(const std::vector<PcapRecord>& records) {
-    Bytes out = PcapHeader();
+inline Bytes PcapFile(const std::vector<PcapRecord>& records, uint32_t linkType = 1) {
+    Bytes out = PcapHeader(0xa1b2c3d4, linkType);
     for (const PcapRecord& r : records) {
         const auto n = static_cast<uint32_t>(r.frame.size());
         PutPcapRecord(out, r.seconds, r.microseconds, n, n);
@@ -156,6 +156,77 @@ inline Bytes NetMonFile(uint8_t major, const std::vector<NetMonFrame>& frameList
     return out;
 }
 
+// pcapng blocks built field by field in the byte order of the current section; the file starts
+// with a section header block.
+class PcapNg {
+public:
+    explicit PcapNg(bool bigEndian = false) { Section(bigEndian); }
+    PcapNg& Section(bool bigEndian) {
+        big_ = bigEndian;
+        Bytes body;
+        Put32(body, 0x1a2b3c4d);
+        Put16(body, 1);
+        Put16(body, 0);
+        Append(body, Bytes(8, 0xff));  // section length not given
+        return Block(0x0a0d0d0a, body);
+    }
+    // if_tsresol only when resolution is not 6 (microseconds, the default).
+    PcapNg& Interface(uint16_t linkType, uint8_t resolution = 6, uint32_t snapshot = 0) {
+        Bytes body;
+        Put16(body, linkType);
+        Put16(body, 0);
+        Put32(body, snapshot);
+        if (resolution != 6) {
+            Put16(body, 9);
+            Put16(body, 1);
+            Append(body, {resolution, 0, 0, 0});
+            Put32(body, 0);  // end of options
+        }
+        return Block(1, body);
+    }
+    PcapNg& Enhanced(uint32_t interfaceId, uint64_t stamp, const Bytes& frame) {
+        Bytes body;
+        Put32(body, interfaceId);
+        PutPacket(body, stamp, frame);
+        return Block(6, body);
+    }
+    PcapNg& Obsolete(uint16_t interfaceId, uint64_t stamp, const Bytes& frame) {
+        Bytes body;
+        Put16(body, interfaceId);
+        Put16(body, 0);
+        PutPacket(body, stamp, frame);
+        return Block(2, body);
+    }
+    PcapNg& Simple(const Bytes& frame) {
+        Bytes body;
+        Put32(body, static_cast<uint32_t>(frame.size()));
+        Append(body, frame);
+        return Block(3, body);
+    }
+    // Any block: the body is padded to 4 bytes and framed by the total length.
+    PcapNg& Block(uint32_t type, Bytes body) {
+        body.resize((body.size() + 3) / 4 * 4);
+        Put32(bytes, type);
+        Put32(bytes, static_cast<uint32_t>(body.size() + 12));
+        Append(bytes, body);
+        Put32(bytes, static_cast<uint32_t>(body.size() + 12));
+        return *this;
+    }
+    Bytes bytes;
+
+private:
+    void Put16(Bytes& out, uint16_t v) { big_ ? bytes::AppendBe16(out, v) : bytes::AppendLe16(out, v); }
+    void Put32(Bytes& out, uint32_t v) { big_ ? bytes::AppendBe32(out, v) : bytes::AppendLe32(out, v); }
+    void PutPacket(Bytes& out, uint64_t stamp, const Bytes& frame) {
+        Put32(out, static_cast<uint32_t>(stamp >> 32));
+        Put32(out, static_cast<uint32_t>(stamp));
+        Put32(out, static_cast<uint32_t>(frame.size()));
+        Put32(out, static_cast<uint32_t>(frame.size()));
+        Append(out, frame);
+    }
+    bool big_ = false;
+};
+
 // Files go to the test program's own working folder.
 inline std::string WriteFile(const std::string& name, const Bytes& bytes) {
     std::ofstream(name, std::ios::binary)
@@ -180,10 +251,13 @@ public:
     void ClearCapture() override {
         ++clears;
         ClearStore();
+        notices.clear();
     }
     void Wait(uint32_t milliseconds) override { waits.push_back(milliseconds); }
+    void LoadNotice(const char* text) override { notices.push_back(text); }
     int clears = 0;
     std::vector<uint32_t> waits;
+    std::vector<std::string> notices;
 };
 
 // A view that keeps every status text of pane 2, in order.

@@ -104,6 +104,27 @@ TEST_F(ListMode, AFileBeyondThePacketLimitSaysSoOnStandardError) {
                                    "they were left out\n");
 }
 
+TEST_F(ListMode, ConvertWritesTheFormatOfTheExtensionAndSkippedFramesAreTold) {
+    const std::string cooked = std::string(TW_SOURCE_DIR) + "/tests/files/data/cooked.pcap";
+    const std::string rows = RunShell(ListCommand(cooked));
+    EXPECT_EQ(StandardError(), "2 frames of link types Tidewatch does not decode were skipped\n");
+    const std::string program = std::string("'") + TW_TIDEWATCH + "'";
+    int status = -1;
+    for (const char* out : {"converted.pcapng", "converted.pcap", "converted.tdw"}) {
+        SCOPED_TRACE(out);
+        RunShell(program + " --convert '" + cooked + "' " + out, &status);
+        EXPECT_EQ(status, 0);
+        EXPECT_EQ(RunShell(ListCommand(out)), rows);
+    }
+    EXPECT_EQ(ReadFile("converted.pcapng")[0], 0x0a);
+    EXPECT_EQ(ReadFile("converted.pcap")[0], 0xd4);
+    // Nothing is written from a file that does not open.
+    RunShell(program + " --convert missing.pcap never.pcap 2>stderr.txt", &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(StandardError(), "File parsing error. The File could not be opened.\n");
+    EXPECT_FALSE(std::filesystem::exists("never.pcap"));
+}
+
 TEST(PacketRow, TimeTextDoesNotWrapHours) {
     str text;
     FormatTimeOffset(90061001, text);

@@ -78,9 +78,11 @@ protected:
             EXPECT_EQ(r.length, expected[i].length);
             EXPECT_EQ(r.frameType, 2);
             if (pcapTimes) {
-                const uint64_t ms =
-                    expected[i].epochSeconds * 1000 + expected[i].epochMicroseconds / 1000;
-                EXPECT_EQ(r.timeOffset, static_cast<uint32_t>(ms));
+                // Whole milliseconds since the first frame's whole milliseconds.
+                const auto ms = [&](size_t n) {
+                    return expected[n].epochSeconds * 1000 + expected[n].epochMicroseconds / 1000;
+                };
+                EXPECT_EQ(r.timeOffset, static_cast<uint32_t>(ms(i) - ms(0)));
             } else {
                 // The first frame lies on a whole second, so it starts the capture.
                 EXPECT_EQ(r.timeOffset, expected[i].relativeMicroseconds / 1000);

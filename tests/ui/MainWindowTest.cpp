@@ -62,7 +62,7 @@ TEST_F(MainWindowTest, OpenFillsTheListWithTheRowTexts) {
     EXPECT_FALSE(requests[0].save);
     EXPECT_EQ(requests[0].selectedFilter, 1u);
     EXPECT_STREQ(requests[0].defaultExtension, "tdw");
-    ASSERT_EQ(requests[0].filterCount, 3u);
+    ASSERT_EQ(requests[0].filterCount, 4u);
     EXPECT_STREQ(requests[0].filters[2].text,
                  "Network Monitor or libPCap Capture Files (*.cap; *.pcap)");
 

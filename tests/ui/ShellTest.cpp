@@ -254,7 +254,7 @@ TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
     EXPECT_FALSE(shell->isVisible());
     ASSERT_FALSE(requests.empty());
     EXPECT_TRUE(requests.back().save);
-    ASSERT_EQ(requests.back().filterCount, 1u);
+    ASSERT_EQ(requests.back().filterCount, 3u);
     EXPECT_STREQ(requests.back().filters[0].text, "Tidewatch Capture Files (*.tdw)");
 }
 
@@ -282,6 +282,17 @@ TEST_F(ShellTest, OpenFailuresShowTheParsingErrorBox) {
     EXPECT_EQ(ErrorLogText().find("Failed to load") != std::string::npos, true);
     EXPECT_EQ(window->Model()->Rows(), 0);
     EXPECT_EQ(window->GetStatusBar()->PaneText(2).toStdString(), "  0 / 65536");
+}
+
+TEST_F(ShellTest, SkippedFramesAreToldInPaneZeroAndTheLog) {
+    CreateWindow();
+    // A Linux cooked capture whose two ARP frames are not stored.
+    paths = {std::string(TW_SOURCE_DIR) + "/tests/files/data/cooked.pcap"};
+    window->Command(res::kCmdOpen);
+    const std::string text = "2 frames of link types Tidewatch does not decode were skipped";
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(window->GetStatusBar()->PaneText(0).toStdString(), "  " + text);
+    EXPECT_NE(ErrorLogText().find(text), std::string::npos);
 }
 
 TEST_F(ShellTest, BadFilesShowTheErrorOrThePartialCapture) {

@@ -1,0 +1,51 @@
+// What the libpcap and pcapng writers share: the wall-clock origin of the stored time offsets
+// and a buffered output file whose write errors are looked at once, when it is closed.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+#include "capture/PacketStore.h"
+#include "files/CaptureFile.h"
+#include "framework/Tick.h"
+
+namespace writer {
+
+// The wall-clock time of time offset 0, in microseconds since 1970: the start of a live capture
+// (its start tick is set), else the first frame of the file loaded when the file gave one, else 0.
+inline uint64_t OriginMicroseconds() {
+    const uint32_t startTick = GetPacketStore().startTick.load(std::memory_order_acquire);
+    if (startTick != 0) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        const uint64_t nowMicroseconds =
+            static_cast<uint64_t>(now.tv_sec) * 1000000 + static_cast<uint64_t>(now.tv_nsec) / 1000;
+        const uint64_t since = static_cast<uint64_t>(TickCount() - startTick) * 1000;
+        return nowMicroseconds > since ? nowMicroseconds - since : 0;
+    }
+    const LoadFindings& load = CurrentLoad();
+    return load.originKnown ? load.originMicroseconds : 0;
+}
+
+inline uint64_t PacketMicroseconds(uint64_t origin, const PacketRecord& record) {
+    return origin + static_cast<uint64_t>(record.timeOffset) * 1000;
+}
+
+inline FILE* Create(const char* path) {
+    FILE* file = std::fopen(path, "wb");
+    if (file) std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    return file;
+}
+
+inline void Put(FILE* file, const void* data, size_t size) {
+    if (size) std::fwrite(data, 1, size, file);
+}
+
+// Closes the file; false when any write to it failed.
+inline bool Finish(FILE* file) {
+    const bool failed = std::ferror(file) != 0;
+    return std::fclose(file) == 0 && !failed;
+}
+
+}  // namespace writer
