@@ -49,6 +49,7 @@ constexpr ToolBarButton kToolBarButtons[] = {
 
 // How often a long load lets the window handle its events.
 constexpr qint64 kLoadEventInterval = 40;
+constexpr int kLoadEventRefreshes = 64;
 
 bool OnInterfaceThread() { return QThread::currentThread() == qApp->thread(); }
 
@@ -356,12 +357,16 @@ void VizirMainWindow::SetStatusText(int pane, const char* text) {
 void VizirMainWindow::KeepLoadResponsive() {
     // A file is read on the interface thread; between frames the window still repaints, takes
     // the queued rows and answers the user. Commands that would change the store wait for the
-    // load (see OpenFile).
-    if (!loading_ || (sinceEvents_.isValid() && sinceEvents_.elapsed() < kLoadEventInterval)) {
+    // load (see OpenFile). Events run every 40 ms, and every 64 count refreshes (6,400 frames)
+    // however fast the file reads, so that the list fills while the load runs.
+    if (!loading_) return;
+    if (++refreshesSinceEvents_ < kLoadEventRefreshes && sinceEvents_.isValid() &&
+        sinceEvents_.elapsed() < kLoadEventInterval) {
         return;
     }
     QCoreApplication::processEvents();
     sinceEvents_.restart();
+    refreshesSinceEvents_ = 0;
 }
 
 void VizirMainWindow::ClearCapture() {
@@ -431,7 +436,9 @@ bool VizirMainWindow::OpenFile(const char* path) {
     loading_ = true;
     loadNotice_.clear();
     SetBusy(true);
-    sinceEvents_.start();
+    // Events run at the first frame already, so that even a load shorter than the interval
+    // answers what was queued before it.
+    sinceEvents_.invalidate();
     const bool opened = OpenCaptureFile(path, *this);
     loading_ = false;
     SetBusy(wasBusy);

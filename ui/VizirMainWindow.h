@@ -159,4 +159,5 @@ private:
     bool closeAfterLoad_ = false;
     str skippedNotice_;  // what the last load did not store, shown when its open has ended
     QElapsedTimer sinceEvents_;
+    int refreshesSinceEvents_ = 0;
 };
