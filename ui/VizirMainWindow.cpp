@@ -360,7 +360,7 @@ void VizirMainWindow::KeepLoadResponsive() {
     // load (see OpenFile). Events run every 40 ms, and every 64 count refreshes (6,400 frames)
     // however fast the file reads, so that the list fills while the load runs.
     if (!loading_) return;
-    if (++refreshesSinceEvents_ < kLoadEventRefreshes && sinceEvents_.isValid() &&
+    if (++refreshesSinceEvents_ < kLoadEventRefreshes &&
         sinceEvents_.elapsed() < kLoadEventInterval) {
         return;
     }
@@ -436,9 +436,8 @@ bool VizirMainWindow::OpenFile(const char* path) {
     loading_ = true;
     loadNotice_.clear();
     SetBusy(true);
-    // Events run at the first frame already, so that even a load shorter than the interval
-    // answers what was queued before it.
-    sinceEvents_.invalidate();
+    sinceEvents_.start();
+    refreshesSinceEvents_ = 0;
     const bool opened = OpenCaptureFile(path, *this);
     loading_ = false;
     SetBusy(wasBusy);
