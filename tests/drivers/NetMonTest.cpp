@@ -20,10 +20,13 @@
 #include <thread>
 #include <vector>
 
+#include "capture/CaptureFilters.h"
+#include "capture/PacketStore.h"
 #include "decode/FrameBuilder.h"
 #include "drivers/INetMon.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
+#include "tests/support/CaptureFixture.h"
 #include "tests/support/NetNamespaces.h"
 
 using frames::Bytes;
@@ -357,6 +360,63 @@ TEST_F(NetMonLink, SendPacketTransmitsTheBytesOnTheChosenNetwork) {
         if (std::find(sent.begin(), sent.end(), frame) != sent.end()) arrived.push_back(frame);
     }
     EXPECT_EQ(arrived, sent);
+}
+
+// Run under ThreadSanitizer by the test script: the provider's thread stores frames while the
+// store is read, the rules change, a replay sends and the capture is stopped and started again.
+using NetMonConcurrency = NetMonLink;
+
+TEST_F(NetMonConcurrency, DeliveryStoreReadsReplayAndRestartsRunTogether) {
+    RecordingView view;
+    ASSERT_TRUE(AllocateStore());
+    ClearStore();
+    ResetFilters();
+    SetArrivalView(&view);
+    StartCapture();
+    std::atomic<bool> done{false};
+    In(net->a, [&] {
+        TestNetMon driver;
+        ASSERT_TRUE(driver.Init(nullptr, nullptr, OnEthernetFrame));
+        ASSERT_TRUE(driver.Start());
+        std::thread peer([&] {
+            for (uint8_t round = 0; round < 30; ++round) SendFromPeer(Mix(round));
+            done = true;
+        });
+        std::thread read([&] {
+            while (!done.load()) {
+                const int32_t count = GetPacketStore().Count();
+                for (int32_t i = 0; i < count; ++i) {
+                    ASSERT_EQ(GetPacketStore()[i].index, static_cast<uint32_t>(i));
+                    ASSERT_TRUE(GetPacketStore()[i].data);
+                }
+                PacketRecord peerUdp;
+                peerUdp.protocol = 17;
+                ApplyQuickFilter(kDropProtocol, peerUdp);
+                ApplyQuickFilter(kRemoveAllFilters, peerUdp);
+            }
+        });
+        std::thread replay([&] {
+            const Bytes frame = Mix(0, kMacA)[1];
+            while (!done.load()) {
+                EXPECT_TRUE(driver.SendPacket(frame.data(), static_cast<uint32_t>(frame.size())));
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        });
+        while (!done.load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_TRUE(driver.Stop());
+            EXPECT_TRUE(driver.Start());
+        }
+        peer.join();
+        read.join();
+        replay.join();
+        driver.Stop();
+    });
+    SetArrivalView(nullptr);
+    StopCapture();
+    EXPECT_GT(GetPacketStore().Count(), 0);
+    EXPECT_EQ(view.rows.size(), static_cast<size_t>(GetPacketStore().Count()));
+    ClearStore();
 }
 
 }  // namespace
