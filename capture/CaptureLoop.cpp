@@ -3,11 +3,170 @@
 #include <linux/capability.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
+#include <thread>
+
+#include "capture/CaptureFilters.h"
+#include "capture/PacketStore.h"
 
 std::atomic<int32_t> captureMethod{1};
+std::atomic<uint8_t> rawSocketRunning{0};
+std::atomic<uint8_t> netMonRunning{0};
+std::atomic<uint8_t> pcapRunning{0};
+
+namespace {
+
+std::atomic<CaptureDrivers*> installedDrivers{nullptr};
+std::atomic<uint32_t> pauseMilliseconds{500};
+
+void Pause() {
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(pauseMilliseconds.load(std::memory_order_relaxed)));
+}
+
+bool Wanted() {
+    return GetPacketStore().captureWanted.load(std::memory_order_acquire) != 0;
+}
+
+// What differs between the methods whose drivers deliver on threads of their own.
+struct MethodSteps {
+    std::atomic<uint8_t>& running;
+    bool (CaptureDrivers::*start)();
+    void (CaptureDrivers::*stop)();
+    const char* capturing;
+    const char* notCapturing;
+};
+
+bool RunDeliveringStep(const MethodSteps& method) {
+    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
+    const bool running = method.running.load(std::memory_order_acquire) != 0;
+    if (Wanted()) {
+        if (running) {
+            Pause();
+            return true;
+        }
+        if (!drivers || !(drivers->*method.start)()) {
+            ShowStatus(method.notCapturing, 1);
+            GetPacketStore().captureWanted.store(0, std::memory_order_release);
+            return false;
+        }
+        method.running.store(1, std::memory_order_release);
+        ShowStatus(method.capturing, 1);
+        return true;
+    }
+    if (running) {
+        if (drivers) (drivers->*method.stop)();
+        method.running.store(0, std::memory_order_release);
+        ShowStatus(method.notCapturing, 1);
+    }
+    Pause();
+    return method.running.load(std::memory_order_acquire) != 0;
+}
+
+constexpr const char* kRawCapturing = "Capturing (Windows Sockets RCVALL)";
+constexpr const char* kRawNotCapturing = "Not Capturing (Windows Sockets RCVALL)";
+
+}  // namespace
+
+void SetCaptureDrivers(CaptureDrivers* drivers) {
+    installedDrivers.store(drivers, std::memory_order_release);
+}
+
+void SetCapturePause(uint32_t milliseconds) {
+    pauseMilliseconds.store(milliseconds, std::memory_order_relaxed);
+}
+
+bool RunRawSocketStep() {
+    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
+    if (Wanted()) {
+        if (rawSocketRunning.load(std::memory_order_acquire) == 0) {
+            if (!drivers || !drivers->StartRawSocket()) {
+                ShowStatus(kRawNotCapturing, 1);
+                GetPacketStore().captureWanted.store(0, std::memory_order_release);
+                return false;
+            }
+            ShowStatus(kRawCapturing, 1);
+            rawSocketRunning.store(1, std::memory_order_release);
+        }
+        // The receive gives up after a short wait, so a withdrawn request is seen on a quiet
+        // interface too.
+        drivers->ReceiveRawSocket();
+        return rawSocketRunning.load(std::memory_order_acquire) != 0;
+    }
+    if (rawSocketRunning.load(std::memory_order_acquire) != 0) {
+        if (drivers) drivers->StopRawSocket();
+        rawSocketRunning.store(0, std::memory_order_release);
+        ShowStatus(kRawNotCapturing, 1);
+    }
+    Pause();
+    return rawSocketRunning.load(std::memory_order_acquire) != 0;
+}
+
+bool RunNetMonStep() {
+    static const MethodSteps steps{netMonRunning, &CaptureDrivers::StartNetMon,
+                                   &CaptureDrivers::StopNetMon,
+                                   "Capturing (Network Monitor Packet Provider)",
+                                   "Not Capturing (Network Monitor Packet Provider)"};
+    return RunDeliveringStep(steps);
+}
+
+bool RunPcapStep() {
+    static const MethodSteps steps{pcapRunning, &CaptureDrivers::StartPcap,
+                                   &CaptureDrivers::StopPcap, "Capturing (WinPCap)",
+                                   "Not Capturing (WinPCap)"};
+    return RunDeliveringStep(steps);
+}
+
+void CaptureLoopPass() {
+    // A driver left running by an earlier method is stopped first, so that only the current
+    // method's driver ever delivers, however quickly the method changed.
+    const int32_t method = captureMethod.load(std::memory_order_acquire);
+    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
+    if (drivers) {
+        if (method != 1 && rawSocketRunning.load(std::memory_order_acquire)) {
+            drivers->StopRawSocket();
+            rawSocketRunning.store(0, std::memory_order_release);
+        }
+        if (method != 2 && netMonRunning.load(std::memory_order_acquire)) {
+            drivers->StopNetMon();
+            netMonRunning.store(0, std::memory_order_release);
+        }
+        if (method != 3 && pcapRunning.load(std::memory_order_acquire)) {
+            drivers->StopPcap();
+            pcapRunning.store(0, std::memory_order_release);
+        }
+    }
+    switch (method) {
+        case 1: RunRawSocketStep(); break;
+        case 2: RunNetMonStep(); break;
+        case 3: RunPcapStep(); break;
+        default:
+            ShowStatus("Invalid Capture Method", 0);
+            // A short pause rather than a busy loop until the method is valid again.
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            break;
+    }
+}
+
+void CaptureLoop() {
+    for (;;) CaptureLoopPass();
+}
+
+void StartCaptureThread() {
+    static std::once_flag started;
+    std::call_once(started, [] {
+        // The store and the filters are made ready before the thread runs, so that a file
+        // opened right after start-up finds the slots, and the thread never resets rules the
+        // user may already be adding.
+        AllocateStore();
+        ResetFilters();
+        std::thread(CaptureLoop).detach();
+    });
+}
 
 int IsUserAdministrator() {
     if (geteuid() == 0) return 1;

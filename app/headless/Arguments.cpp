@@ -1,3 +1,5 @@
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,9 @@ const char* HeadlessUsage() {
            "       tidewatch --list FILE\n"
            "       tidewatch --describe FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --tree FILE [--view parser|raw|ascii] [--packet N]\n"
+           "       tidewatch --capture [--method 1|3] [--address A.B.C.D | --device NAME]\n"
+           "                 [--count N] [--seconds S] --write FILE\n"
+           "       tidewatch --interfaces\n"
            "       tidewatch --help | --version\n"
            "\n"
            "  FILE             a capture file: .tdw (Tidewatch), .cap (Network Monitor),\n"
@@ -17,11 +22,43 @@ const char* HeadlessUsage() {
            "  --describe       print each packet's description\n"
            "  --tree           print each packet's description as the detail pane's tree\n"
            "  --view           the decode view (default: parser)\n"
-           "  --packet N       only the packet with index N\n";
+           "  --packet N       only the packet with index N\n"
+           "  --capture        capture without a window until N packets, S seconds, the\n"
+           "                   packet limit or an interrupt, then write FILE\n"
+           "  --method         1 raw IPv4 datagrams of one local address, 3 Ethernet frames\n"
+           "                   of one adapter (default: the stored capture method)\n"
+           "  --address        the local address method 1 captures on\n"
+           "  --device         the adapter method 3 captures on\n"
+           "  --interfaces     list what each capture method can capture on\n"
+           "  Options may come in any order.\n";
 }
 
+namespace {
+
+struct ModeFlag {
+    const char* name;
+    HeadlessMode mode;
+};
+
+constexpr ModeFlag kModeFlags[] = {
+    {"--list", HeadlessMode::List},         {"--describe", HeadlessMode::Describe},
+    {"--tree", HeadlessMode::Tree},         {"--capture", HeadlessMode::Capture},
+    {"--interfaces", HeadlessMode::Interfaces},
+};
+
+bool ParseCount(const char* text, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || n < 0) return false;
+    out = n;
+    return true;
+}
+
+}  // namespace
+
 bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std::string& error) {
-    bool viewGiven = false, packetGiven = false;
+    bool viewGiven = false, packetGiven = false, captureGiven = false, fileGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -31,24 +68,31 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             }
             return argv[++i];
         };
+        auto number = [&](const char* name, long& out) {
+            const char* v = value(name);
+            if (!v) return false;
+            if (!ParseCount(v, out)) {
+                error = std::string("bad value for ") + name + " '" + v + "'";
+                return false;
+            }
+            return true;
+        };
+        const ModeFlag* modeFlag = nullptr;
+        for (const ModeFlag& flag : kModeFlags) {
+            if (!std::strcmp(arg, flag.name)) modeFlag = &flag;
+        }
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             options.mode = HeadlessMode::Help;
             return true;
         } else if (!std::strcmp(arg, "--version")) {
             options.mode = HeadlessMode::Version;
             return true;
-        } else if (!std::strcmp(arg, "--list") || !std::strcmp(arg, "--describe") ||
-                   !std::strcmp(arg, "--tree")) {
+        } else if (modeFlag) {
             if (options.mode != HeadlessMode::Window) {
                 error = "only one mode may be given";
                 return false;
             }
-            options.mode = arg[2] == 'l'   ? HeadlessMode::List
-                           : arg[2] == 'd' ? HeadlessMode::Describe
-                                           : HeadlessMode::Tree;
-            const char* file = value(arg);
-            if (!file) return false;
-            options.file = file;
+            options.mode = modeFlag->mode;
         } else if (!std::strcmp(arg, "--view")) {
             const char* v = value(arg);
             if (!v) return false;
@@ -61,31 +105,90 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             }
             viewGiven = true;
         } else if (!std::strcmp(arg, "--packet")) {
+            if (!number(arg, options.packet)) return false;
+            packetGiven = true;
+        } else if (!std::strcmp(arg, "--method")) {
             const char* v = value(arg);
             if (!v) return false;
-            char* end = nullptr;
-            errno = 0;
-            long n = std::strtol(v, &end, 10);
-            if (errno || end == v || *end || n < 0) {
-                error = std::string("bad packet index '") + v + "'";
+            if (std::strcmp(v, "1") && std::strcmp(v, "3")) {
+                error = std::string("--method takes 1 or 3, not '") + v + "'";
                 return false;
             }
-            options.packet = n;
-            packetGiven = true;
+            options.method = v[0] - '0';
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--address")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            in_addr parsed{};
+            if (inet_pton(AF_INET, v, &parsed) != 1) {
+                error = std::string("bad address '") + v + "'";
+                return false;
+            }
+            options.address = ntohl(parsed.s_addr);
+            options.addressGiven = true;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--device")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            options.device = v;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--count")) {
+            if (!number(arg, options.count)) return false;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--seconds")) {
+            if (!number(arg, options.seconds)) return false;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--write")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            options.write = v;
+            captureGiven = true;
         } else if (arg[0] == '-' && arg[1] != 0) {
             error = std::string("unknown option '") + arg + "'";
             return false;
-        } else if (options.mode == HeadlessMode::Window && options.file.empty()) {
+        } else if (!fileGiven) {
             options.file = arg;
+            fileGiven = true;
         } else {
             error = std::string("unexpected argument '") + arg + "'";
             return false;
         }
     }
-    if ((viewGiven || packetGiven) && options.mode != HeadlessMode::Describe &&
-        options.mode != HeadlessMode::Tree) {
+    const HeadlessMode mode = options.mode;
+    const bool readsFile = mode == HeadlessMode::List || mode == HeadlessMode::Describe ||
+                           mode == HeadlessMode::Tree;
+    if ((viewGiven || packetGiven) && mode != HeadlessMode::Describe && mode != HeadlessMode::Tree) {
         error = "--view and --packet go with --describe or --tree";
         return false;
+    }
+    if (captureGiven && mode != HeadlessMode::Capture) {
+        error = "--method, --address, --device, --count, --seconds and --write go with --capture";
+        return false;
+    }
+    if (readsFile && !fileGiven) {
+        error = "a capture file is needed";
+        return false;
+    }
+    if (!readsFile && mode != HeadlessMode::Window && fileGiven) {
+        error = std::string("unexpected argument '") + options.file + "'";
+        return false;
+    }
+    if (mode == HeadlessMode::Capture) {
+        if (options.write.empty()) {
+            error = "--capture needs --write FILE";
+            return false;
+        }
+        if (options.addressGiven && !options.device.empty()) {
+            error = "--address and --device exclude each other";
+            return false;
+        }
+        // The interface option names its method.
+        const int implied = options.addressGiven ? 1 : !options.device.empty() ? 3 : 0;
+        if (implied && options.method && implied != options.method) {
+            error = implied == 1 ? "--address goes with method 1" : "--device goes with method 3";
+            return false;
+        }
+        if (!options.method) options.method = implied;
     }
     return true;
 }

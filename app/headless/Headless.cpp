@@ -17,6 +17,8 @@ constexpr ModeEntry kModes[] = {
     {HeadlessMode::List, RunList},
     {HeadlessMode::Describe, RunDescribe},
     {HeadlessMode::Tree, RunDescribe},
+    {HeadlessMode::Capture, RunCapture},
+    {HeadlessMode::Interfaces, RunInterfaces},
 };
 
 }  // namespace

@@ -5,3 +5,7 @@
 
 // --list FILE: one TAB-separated packet-list row per stored packet.
 int RunList(const HeadlessOptions& options);
+// --capture: capture without a window, then write the store to a file.
+int RunCapture(const HeadlessOptions& options);
+// --interfaces: the local addresses of method 1 and the adapters of method 3.
+int RunInterfaces(const HeadlessOptions& options);
