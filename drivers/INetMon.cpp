@@ -9,6 +9,7 @@
 
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
+#include "framework/StringCollection.h"
 
 #ifndef TW_PROVIDER_RELDIR
 #define TW_PROVIDER_RELDIR "../lib/tidewatch"
@@ -89,23 +90,15 @@ bool INetMon::Init(void* instance, QWidget* parentWindow, CaptureCallback callba
         return false;
     }
     if (capture.load()) return false;
-    NetMonBlobTable* table = nullptr;
-    if (getNPPBlobTable(nullptr, &table) != 0 || !table) {
+    NetMonBlob chosen = nullptr;
+    const bool listed = ForEachNetwork([&](NetMonBlob blob, const NetMonNetworkInfo&,
+                                           const char* address) {
+        // The comparison ignores letter case; an empty stored text never matches.
+        if (!chosen && !hardwareAddress.Empty() && hardwareAddress == address) chosen = blob;
+    });
+    if (!listed) {
         Report(nullptr, 0, "INetMon - GetNPPBlobTable failed.", 4);
         return false;
-    }
-    NetMonBlob chosen = nullptr;
-    for (uint32_t i = 0; i < table->count && !chosen; ++i) {
-        const NetMonBlob blob = NetMonBlobAt(table, i);
-        NetMonNetworkInfo info{};
-        if (getNetworkInfoFromBlob(blob, &info) != 0) {
-            Report(nullptr, 0, "INetMon - GetNetworkInfoFromBlob failed.", 4);
-            continue;
-        }
-        char address[kNetMonAddressText];
-        NetMonFormatAddress(info.hardwareAddress, address);
-        // The comparison ignores letter case; an empty stored text never matches.
-        if (!hardwareAddress.Empty() && hardwareAddress == address) chosen = blob;
     }
     if (!chosen) return false;
     networkBlob = chosen;
@@ -116,6 +109,46 @@ bool INetMon::Init(void* instance, QWidget* parentWindow, CaptureCallback callba
     }
     capture = static_cast<IRTC*>(object);
     return true;
+}
+
+template <class Visit>
+bool INetMon::ForEachNetwork(Visit visit) {
+    NetMonBlobTable* table = nullptr;
+    if (!getNPPBlobTable || getNPPBlobTable(nullptr, &table) != 0 || !table) return false;
+    for (uint32_t i = 0; i < table->count; ++i) {
+        const NetMonBlob blob = NetMonBlobAt(table, i);
+        NetMonNetworkInfo info{};
+        if (getNetworkInfoFromBlob(blob, &info) != 0) {
+            Report(nullptr, 0, "INetMon - GetNetworkInfoFromBlob failed.", 4);
+            continue;
+        }
+        char address[kNetMonAddressText];
+        NetMonFormatAddress(info.hardwareAddress, address);
+        visit(blob, info, address);
+    }
+    return true;
+}
+
+void INetMon::ListNetworks(StringCollection& out) {
+    if (!HaveEntryPoints()) return;
+    ForEachNetwork([&](NetMonBlob, const NetMonNetworkInfo& info, const char* address) {
+        str text;
+        text.Assign(info.name, sizeof info.name);
+        text.AppendFormat(" (%s)", address);
+        out.Add(text.c_str());
+    });
+}
+
+bool INetMon::ChooseNetworkByName(const char* name) {
+    if (!HaveEntryPoints() || !name) return false;
+    bool found = false;
+    ForEachNetwork([&](NetMonBlob, const NetMonNetworkInfo& info, const char* address) {
+        if (!found && std::strncmp(info.name, name, sizeof info.name) == 0) {
+            hardwareAddress = address;
+            found = true;
+        }
+    });
+    return found;
 }
 
 bool INetMon::PauseIfRunning() {
@@ -190,6 +223,14 @@ bool INetMon::SendPacket(const uint8_t* bytes, uint32_t length) {
 bool INetMon::QueryStatistics(NetMonStatistics* out) {
     IRTC* object = capture.load();
     return object && out && object->QueryStatistics(out) == 0;
+}
+
+bool INetMon::KernelCounts(uint64_t& received, uint64_t& dropped) {
+    NetMonStatistics counts{};
+    if (!QueryStatistics(&counts)) return false;
+    received = counts.received;
+    dropped = counts.dropped;
+    return true;
 }
 
 uint32_t INetMon::OnFrames(NetMonFramesRecord record) {

@@ -11,6 +11,8 @@
 #include "drivers/NetMonRecords.h"
 #include "framework/str.h"
 
+class StringCollection;
+
 class INetMon : public ICapture {
 public:
     INetMon();
@@ -34,6 +36,14 @@ public:
     // The provider's counts for the current capture object (kernel received and dropped, batches
     // and frames delivered); false when there is no capture object.
     bool QueryStatistics(NetMonStatistics* out);
+    bool KernelCounts(uint64_t& received, uint64_t& dropped);
+
+    // For the command line: the networks as "name (address)"; choosing one by its interface
+    // name instead of the dialog (before Init); the address text, to put the stored one back.
+    void ListNetworks(StringCollection& out);
+    bool ChooseNetworkByName(const char* name);
+    const char* HardwareAddress() const { return hardwareAddress.c_str(); }
+    void SetHardwareAddress(const char* text) { hardwareAddress = text ? text : ""; }
 
 protected:
     // Loads the provider from this file instead of looking for it beside the executable.
@@ -45,6 +55,10 @@ private:
     // Remembers the low 16 bits of a capture-object status; true when they are 0.
     bool Ok(uint32_t status);
     bool HaveEntryPoints() const;
+    // Calls visit(blob, info, address text) for each network the provider lists; false when
+    // there is no table.
+    template <class Visit>
+    bool ForEachNetwork(Visit visit);
 
     str hardwareAddress;
     // Read by the capture thread's Start and Stop, replaced by the interface thread's

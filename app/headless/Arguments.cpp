@@ -11,7 +11,7 @@ const char* HeadlessUsage() {
            "       tidewatch --list FILE\n"
            "       tidewatch --describe FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --tree FILE [--view parser|raw|ascii] [--packet N]\n"
-           "       tidewatch --capture [--method 1|3] [--address A.B.C.D | --device NAME]\n"
+           "       tidewatch --capture [--method 1|2|3] [--address A.B.C.D | --device NAME]\n"
            "                 [--count N] [--seconds S] --write FILE\n"
            "       tidewatch --interfaces\n"
            "       tidewatch --help | --version\n"
@@ -25,10 +25,12 @@ const char* HeadlessUsage() {
            "  --packet N       only the packet with index N\n"
            "  --capture        capture without a window until N packets, S seconds, the\n"
            "                   packet limit or an interrupt, then write FILE\n"
-           "  --method         1 raw IPv4 datagrams of one local address, 3 Ethernet frames\n"
-           "                   of one adapter (default: the stored capture method)\n"
+           "  --method         1 raw IPv4 datagrams of one local address, 2 Ethernet frames\n"
+           "                   of one network through the Network Monitor provider, 3\n"
+           "                   Ethernet frames of one adapter through libpcap (default: the\n"
+           "                   stored capture method)\n"
            "  --address        the local address method 1 captures on\n"
-           "  --device         the adapter method 3 captures on\n"
+           "  --device         the interface method 2 or 3 captures on\n"
            "  --interfaces     list what each capture method can capture on\n"
            "  Options may come in any order.\n";
 }
@@ -110,8 +112,8 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
         } else if (!std::strcmp(arg, "--method")) {
             const char* v = value(arg);
             if (!v) return false;
-            if (std::strcmp(v, "1") && std::strcmp(v, "3")) {
-                error = std::string("--method takes 1 or 3, not '") + v + "'";
+            if (std::strcmp(v, "1") && std::strcmp(v, "2") && std::strcmp(v, "3")) {
+                error = std::string("--method takes 1, 2 or 3, not '") + v + "'";
                 return false;
             }
             options.method = v[0] - '0';
@@ -182,10 +184,14 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             error = "--address and --device exclude each other";
             return false;
         }
-        // The interface option names its method.
+        // The interface option names its method (--device: 3 unless 2 is asked for).
         const int implied = options.addressGiven ? 1 : !options.device.empty() ? 3 : 0;
-        if (implied && options.method && implied != options.method) {
-            error = implied == 1 ? "--address goes with method 1" : "--device goes with method 3";
+        if (implied == 1 && options.method && options.method != 1) {
+            error = "--address goes with method 1";
+            return false;
+        }
+        if (implied == 3 && options.method == 1) {
+            error = "--device goes with method 2 or 3";
             return false;
         }
         if (!options.method) options.method = implied;

@@ -99,13 +99,21 @@ int RunCapture(const HeadlessOptions& options) {
     // before the drivers store theirs.
     const uint32_t storedAddress = rawSocket.CaptureAddress();
     const std::string storedDevice = pcap.DeviceName();
-    if (options.addressGiven) rawSocket.SetCaptureAddress(options.address);
-    if (!options.device.empty()) pcap.SetDeviceName(options.device.c_str());
+    const std::string storedNetwork = netMon.HardwareAddress();
 
     int method = options.method;
     if (method == 0) {
         const uint32_t stored = ReadRegNumber("CaptureMethod", 1);
         method = stored >= 1 && stored <= 3 ? static_cast<int>(stored) : 1;
+    }
+    if (options.addressGiven) rawSocket.SetCaptureAddress(options.address);
+    bool networkFound = true;
+    if (!options.device.empty()) {
+        if (method == 2) {
+            networkFound = netMon.ChooseNetworkByName(options.device.c_str());
+        } else {
+            pcap.SetDeviceName(options.device.c_str());
+        }
     }
     if (method == 1) rawSocket.Init(nullptr, nullptr, RawIpUpToGoal);
     if (method == 2) netMon.Init(nullptr, nullptr, EthernetUpToGoal);
@@ -140,16 +148,23 @@ int RunCapture(const HeadlessOptions& options) {
 
     uint64_t received = 0, dropped = 0;
     const bool counted = method == 1   ? rawSocket.KernelCounts(received, dropped)
-                         : method == 3 ? pcap.KernelCounts(received, dropped)
-                                       : false;
+                         : method == 2 ? netMon.KernelCounts(received, dropped)
+                                       : pcap.KernelCounts(received, dropped);
+    NetMonStatistics batches{};
+    const bool batched = method == 2 && netMon.QueryStatistics(&batches) && batches.batches > 0;
     rawSocket.SetCaptureAddress(storedAddress);
     pcap.SetDeviceName(storedDevice.c_str());
+    netMon.SetHardwareAddress(storedNetwork.c_str());
 
     if (!everRan) {
         std::fprintf(stderr, "tidewatch: the capture could not start: %s\n",
                      view.State().c_str() + (view.State().rfind("  ", 0) == 0 ? 2 : 0));
         if (method == 3 && !pcap.OpenError().empty()) {
             std::fprintf(stderr, "tidewatch: %s\n", pcap.OpenError().c_str());
+        }
+        if (!networkFound) {
+            std::fprintf(stderr, "tidewatch: the Network Monitor provider has no network %s\n",
+                         options.device.c_str());
         }
         return 1;
     }
@@ -163,19 +178,31 @@ int RunCapture(const HeadlessOptions& options) {
                     static_cast<unsigned long long>(received),
                     static_cast<unsigned long long>(dropped));
     }
+    if (batched) {
+        std::printf("%llu batches from the provider, %.1f frames each on average, %u at most\n",
+                    static_cast<unsigned long long>(batches.batches),
+                    static_cast<double>(batches.delivered) / static_cast<double>(batches.batches),
+                    batches.largestBatch);
+    }
     std::fflush(stdout);
     return 0;
 }
 
 int RunInterfaces(const HeadlessOptions&) {
-    StringCollection addresses(false), adapters(false);
+    StringCollection addresses(false), networks(false), adapters(false);
     IWSACap::ListAddresses(addresses);
+    {
+        INetMon netMon;
+        netMon.ListNetworks(networks);
+    }
     {
         IPCAP pcap;
         pcap.ListAdapters(adapters);
     }
     std::printf("Method 1 (--address):\n");
     for (int i = 0; i < addresses.Count(); ++i) std::printf("  %s\n", addresses.Get(i));
+    std::printf("Method 2 (--method 2 --device):\n");
+    for (int i = 0; i < networks.Count(); ++i) std::printf("  %s\n", networks.Get(i));
     std::printf("Method 3 (--device):\n");
     for (int i = 0; i < adapters.Count(); ++i) std::printf("  %s\n", adapters.Get(i));
     return 0;

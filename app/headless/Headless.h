@@ -14,10 +14,10 @@ struct HeadlessOptions {
     long packet = -1;  // -1: every stored packet
 
     // --capture
-    int method = 0;            // 1 or 3; 0: the stored "CaptureMethod"
+    int method = 0;            // 1, 2 or 3; 0: the stored "CaptureMethod"
     bool addressGiven = false;
     uint32_t address = 0;      // --address, host byte order
-    std::string device;        // --device; empty: the stored "CaptureDevice"
+    std::string device;        // --device; empty: the stored "CaptureDevice" or "NetMonMacAddr"
     long count = -1;           // --count; -1: no limit but the store's
     long seconds = -1;         // --seconds; -1: none
     std::string write;         // --write FILE
