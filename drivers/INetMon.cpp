@@ -101,9 +101,13 @@ bool INetMon::Init(void* instance, QWidget* parentWindow, CaptureCallback callba
         return false;
     }
     if (!chosen) return false;
-    networkBlob = chosen;
+    return CreateCaptureObject(chosen);
+}
+
+bool INetMon::CreateCaptureObject(NetMonBlob network) {
+    networkBlob = network;
     void* object = nullptr;
-    if (createNPPInterface(chosen, &kIID_IRTC, &object) != 0 || !object) {
+    if (createNPPInterface(network, &kIID_IRTC, &object) != 0 || !object) {
         Report(nullptr, 0, "INetMon - CreateNPPInterface failed.", 4);
         return false;
     }
@@ -204,14 +208,7 @@ bool INetMon::SelectInterface() {
         NetMonFormatAddress(info.hardwareAddress, address);
         hardwareAddress = address;
     }
-    networkBlob = chosen;
-    void* object = nullptr;
-    if (createNPPInterface(chosen, &kIID_IRTC, &object) != 0 || !object) {
-        Report(nullptr, 0, "INetMon - CreateNPPInterface failed.", 4);
-        return false;
-    }
-    capture = static_cast<IRTC*>(object);
-    return true;
+    return CreateCaptureObject(chosen);
 }
 
 bool INetMon::SendPacket(const uint8_t* bytes, uint32_t length) {

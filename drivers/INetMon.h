@@ -55,6 +55,8 @@ private:
     // Remembers the low 16 bits of a capture-object status; true when they are 0.
     bool Ok(uint32_t status);
     bool HaveEntryPoints() const;
+    // Remembers the network and creates its capture object; reports a failure.
+    bool CreateCaptureObject(NetMonBlob network);
     // Calls visit(blob, info, address text) for each network the provider lists; false when
     // there is no table.
     template <class Visit>
