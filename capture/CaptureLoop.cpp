@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -20,12 +21,23 @@ std::atomic<uint8_t> pcapRunning{0};
 
 namespace {
 
-std::atomic<CaptureDrivers*> installedDrivers{nullptr};
+// The owner's drivers change only under this lock, and a pass holds it while it calls them, so
+// that an owner that takes its drivers away (and then destroys them) never pulls them from under
+// a call. A pass lets go of it while it pauses.
+std::mutex handoverLock;
+std::condition_variable handoverWake;
+CaptureDrivers* installedDrivers = nullptr;  // under handoverLock
+CaptureDrivers* passDrivers = nullptr;       // the capture thread's copy for the current pass
+std::unique_lock<std::mutex>* passLock = nullptr;
 std::atomic<uint32_t> pauseMilliseconds{500};
 
 void Pause() {
-    std::this_thread::sleep_for(
-        std::chrono::milliseconds(pauseMilliseconds.load(std::memory_order_relaxed)));
+    const auto pause = std::chrono::milliseconds(pauseMilliseconds.load(std::memory_order_relaxed));
+    if (passLock) {
+        handoverWake.wait_for(*passLock, pause);
+    } else {
+        std::this_thread::sleep_for(pause);
+    }
 }
 
 bool Wanted() {
@@ -42,7 +54,7 @@ struct MethodSteps {
 };
 
 bool RunDeliveringStep(const MethodSteps& method) {
-    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
+    CaptureDrivers* drivers = passDrivers;
     const bool running = method.running.load(std::memory_order_acquire) != 0;
     if (Wanted()) {
         if (running) {
@@ -73,7 +85,9 @@ constexpr const char* kRawNotCapturing = "Not Capturing (Windows Sockets RCVALL)
 }  // namespace
 
 void SetCaptureDrivers(CaptureDrivers* drivers) {
-    installedDrivers.store(drivers, std::memory_order_release);
+    std::lock_guard<std::mutex> lock(handoverLock);
+    installedDrivers = drivers;
+    handoverWake.notify_all();
 }
 
 void SetCapturePause(uint32_t milliseconds) {
@@ -81,7 +95,7 @@ void SetCapturePause(uint32_t milliseconds) {
 }
 
 bool RunRawSocketStep() {
-    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
+    CaptureDrivers* drivers = passDrivers;
     if (Wanted()) {
         if (rawSocketRunning.load(std::memory_order_acquire) == 0) {
             if (!drivers || !drivers->StartRawSocket()) {
@@ -122,11 +136,19 @@ bool RunPcapStep() {
 }
 
 void CaptureLoopPass() {
+    std::unique_lock<std::mutex> lock(handoverLock);
+    passLock = &lock;
+    const int32_t method = captureMethod.load(std::memory_order_acquire);
+    if (installedDrivers != passDrivers) {
+        // New drivers: the owner of the old ones has closed them, so none of them runs.
+        passDrivers = installedDrivers;
+        rawSocketRunning.store(0, std::memory_order_release);
+        netMonRunning.store(0, std::memory_order_release);
+        pcapRunning.store(0, std::memory_order_release);
+    }
     // A driver left running by an earlier method is stopped first, so that only the current
     // method's driver ever delivers, however quickly the method changed.
-    const int32_t method = captureMethod.load(std::memory_order_acquire);
-    CaptureDrivers* drivers = installedDrivers.load(std::memory_order_acquire);
-    if (drivers) {
+    if (CaptureDrivers* drivers = passDrivers) {
         if (method != 1 && rawSocketRunning.load(std::memory_order_acquire)) {
             drivers->StopRawSocket();
             rawSocketRunning.store(0, std::memory_order_release);
@@ -147,9 +169,10 @@ void CaptureLoopPass() {
         default:
             ShowStatus("Invalid Capture Method", 0);
             // A short pause rather than a busy loop until the method is valid again.
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            handoverWake.wait_for(lock, std::chrono::milliseconds(50));
             break;
     }
+    passLock = nullptr;
 }
 
 void CaptureLoop() {

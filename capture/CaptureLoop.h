@@ -33,8 +33,9 @@ protected:
     ~CaptureDrivers() = default;
 };
 
-// Installs the owner's drivers (null: none; a pass then only pauses). Changed only while no
-// driver runs.
+// Installs the owner's drivers (null: none; a start then fails). Returns once no pass uses the
+// previous drivers any more, so their owner may close and destroy them; the loop then counts
+// every method as not running.
 void SetCaptureDrivers(CaptureDrivers* drivers);
 
 // The capture thread's procedure: passes for ever.
@@ -56,3 +57,9 @@ void SetCapturePause(uint32_t milliseconds);
 // 1 when the process may capture: the effective user is root, or the effective capabilities
 // hold both CAP_NET_RAW and CAP_NET_ADMIN; 0 when not; -1 when the check cannot be made.
 int IsUserAdministrator();
+
+// Shown once at start when IsUserAdministrator gives 0.
+inline constexpr const char* kNotAdministratorWarning =
+    "You are not currently running as a local administrator on this machine.  Tidewatch "
+    "requires administrative privileges in order to capture network traffic.  Please restart "
+    "and try again.";

@@ -79,6 +79,11 @@ bool WaitUntil(Check check, std::chrono::milliseconds limit) {
     return true;
 }
 
+// A status text without the two blanks the status bar puts before it.
+std::string StatusText(const std::string& pane) {
+    return pane.rfind("  ", 0) == 0 ? pane.substr(2) : pane;
+}
+
 void InstallStopSignals() {
     struct sigaction action{};
     action.sa_handler = OnStopSignal;
@@ -91,6 +96,8 @@ void InstallStopSignals() {
 
 int RunCapture(const HeadlessOptions& options) {
     static CaptureStatusView view;
+    // Told once, as the window does at start; the drivers then fail to start.
+    if (IsUserAdministrator() == 0) std::fprintf(stderr, "%s\n", kNotAdministratorWarning);
     // Constructed in the window's order; each reads its stored interface.
     IPCAP pcap;
     INetMon netMon;
@@ -132,7 +139,11 @@ int RunCapture(const HeadlessOptions& options) {
     const auto started = Clock::now();
     bool everRan = false;
     for (;;) {
-        everRan |= running.load() != 0;
+        if (!everRan && running.load() != 0) {
+            everRan = true;
+            // The state the window shows in its status bar, so a caller knows frames are taken.
+            std::fprintf(stderr, "%s\n", StatusText(view.State()).c_str());
+        }
         if (stopSignal.load() || goalReached.load() || !IsCapturing()) break;
         if (options.seconds >= 0 && everRan &&
             Clock::now() - started >= std::chrono::seconds(options.seconds)) {
@@ -158,7 +169,7 @@ int RunCapture(const HeadlessOptions& options) {
 
     if (!everRan) {
         std::fprintf(stderr, "tidewatch: the capture could not start: %s\n",
-                     view.State().c_str() + (view.State().rfind("  ", 0) == 0 ? 2 : 0));
+                     StatusText(view.State()).c_str());
         if (method == 3 && !pcap.OpenError().empty()) {
             std::fprintf(stderr, "tidewatch: %s\n", pcap.OpenError().c_str());
         }
