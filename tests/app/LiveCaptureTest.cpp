@@ -1,7 +1,8 @@
 // Live capture end to end, inside network namespaces of the test's own: a peer sends a known mix
 // of frames over a veth pair while `tidewatch --capture` and tcpdump both capture on the other
-// end; what the program stores must be exactly what tcpdump saw (methods 1 and 3), and an
-// unprivileged user captures only with the two capabilities on the executable.
+// end; what the program stores must be exactly what tcpdump saw (methods 1, 2 and 3), an
+// unprivileged user captures only with the two capabilities on the executable, and without the
+// Network Monitor provider only method 2 is unavailable.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -173,6 +174,18 @@ TEST_F(LiveCapture, BothMethodsStoreExactlyWhatTcpdumpSaw) {
     EXPECT_GT(outgoing, 0u);
 }
 
+// The provider's batches, on a run of their own (each capture stopped adds to the time in which
+// the link's own traffic may reach tcpdump and not the program).
+TEST_F(LiveCapture, Method2StoresExactlyWhatTcpdumpSaw) {
+    auto netMon = StartTidewatch("2", Path("method2.tdw"));
+    ASSERT_TRUE(netMon->Started()) << netMon->Log();
+    const std::vector<Bytes> seen = SendMixAndCollect({netMon.get()});
+    ASSERT_TRUE(InOrderWithin(PeerMix(), seen)) << "tcpdump did not see the whole mix";
+    EXPECT_EQ(BytesOf(netns::OwnFileFrames(Path("method2.tdw")), 2), seen);
+    EXPECT_NE(netMon->Log().find("Capturing (Network Monitor Packet Provider)"), std::string::npos)
+        << netMon->Log();
+}
+
 TEST_F(LiveCapture, AnUnprivilegedUserCapturesOnlyWithTheTwoCapabilities) {
     if (!HaveTool("setcap") || !HaveTool("setpriv")) GTEST_SKIP() << "setcap and setpriv needed";
     // Copies, so that the capabilities never touch the build's own executable.
@@ -181,8 +194,9 @@ TEST_F(LiveCapture, AnUnprivilegedUserCapturesOnlyWithTheTwoCapabilities) {
     fs::create_directories(bin);
     fs::permissions(dir_, fs::perms::all);
     fs::permissions(bin, fs::perms::all);
-    fs::copy_file(TW_TIDEWATCH, bin + "/with-caps", fs::copy_options::overwrite_existing);
-    fs::copy_file(TW_TIDEWATCH, bin + "/without-caps", fs::copy_options::overwrite_existing);
+    for (const char* name : {"with-caps", "without-caps"}) {
+        fs::copy_file(TW_TIDEWATCH, bin + "/" + name, fs::copy_options::overwrite_existing);
+    }
     std::string output;
     ASSERT_EQ(netns::Shell("setcap cap_net_raw,cap_net_admin+ep " + bin + "/with-caps", &output), 0)
         << output;
@@ -205,6 +219,25 @@ TEST_F(LiveCapture, AnUnprivilegedUserCapturesOnlyWithTheTwoCapabilities) {
     EXPECT_EQ(log.find(warning, log.find(warning) + 1), std::string::npos) << log;
     EXPECT_NE(log.find("Not Capturing (WinPCap)"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(bin + "/refused.tdw"));
+}
+
+TEST_F(LiveCapture, WithoutTheProviderOnlyMethod2IsUnavailable) {
+    // A copy of the program in a folder without libnpptools.so.
+    namespace fs = std::filesystem;
+    const std::string bin = Path("bin");
+    fs::create_directories(bin);
+    fs::copy_file(TW_TIDEWATCH, bin + "/tidewatch", fs::copy_options::overwrite_existing);
+    auto netMon = StartTidewatch("2", Path("method2.tdw"), bin + "/tidewatch");
+    auto pcap = StartTidewatch("3", Path("method3.tdw"), bin + "/tidewatch");
+    ASSERT_TRUE(pcap->Started()) << pcap->Log();
+    EXPECT_TRUE(netns::WaitFor(
+        [&] { return netMon->Log().find("could not start") != std::string::npos; },
+        std::chrono::seconds(5)));
+    const std::string log = netMon->Log();
+    EXPECT_NE(log.find("INetMon - Netmon not installed"), std::string::npos) << log;
+    EXPECT_NE(log.find("Not Capturing (Network Monitor Packet Provider)"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(Path("method2.tdw")));
+    EXPECT_EQ(BytesOf(netns::OwnFileFrames(Path("method3.tdw")), 2), SendMixAndCollect({pcap.get()}));
 }
 
 }  // namespace

@@ -205,23 +205,6 @@ std::vector<Bytes> From(const std::vector<Bytes>& frames, const Mac& source) {
     return out;
 }
 
-// The frames of a libpcap file as tcpdump writes it (native byte order).
-std::vector<Bytes> PcapFrames(const std::string& path) {
-    const Bytes file = filetest::ReadFile(path);
-    bytes::Reader in(file.data(), file.size());
-    std::vector<Bytes> out;
-    if (!in.Skip(24)) return out;
-    while (in.Remaining() >= 16) {
-        in.Skip(8);
-        const uint32_t captured = in.Le32();
-        in.Skip(4);
-        const auto frame = in.Bytes(captured);
-        if (!in.Ok()) break;
-        out.emplace_back(frame.begin(), frame.end());
-    }
-    return out;
-}
-
 class NetMonLink : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -231,9 +214,12 @@ protected:
                                                      std::to_string(serial++ % 10));
         std::string error;
         ASSERT_TRUE(net->Add(&error)) << error;
-        ASSERT_TRUE(net->Connect({"10.77.0.1", "10.77.0.2", 24, "fd00::1", "fd00::2"}, &error))
-            << error;
-        ASSERT_EQ(netns::Shell(net->InA("ip link set " + net->ifA + " address " + kMacAText)), 0);
+        netns::LinkAddresses link;
+        link.v4A = "10.77.0.1";
+        link.v4B = "10.77.0.2";
+        link.macA = kMacAText;
+        link.macB = "02:0a:bc:de:f0:02";
+        ASSERT_TRUE(net->Connect(link, &error)) << error;
         ASSERT_TRUE(WriteRegString("NetMonMacAddr", "02-0A-BC-DE-F0-01"));
         ClearReceived();
     }
@@ -307,7 +293,7 @@ TEST_F(NetMonLink, CapturesThePeersFramesByteForByteAndInOrder) {
     });
     ASSERT_TRUE(tcpdump.Stop());
     EXPECT_EQ(From(Received(), kPeer), sent);
-    EXPECT_EQ(From(PcapFrames(dir + "/netmon.pcap"), kPeer), sent);
+    EXPECT_EQ(From(netns::PcapFrames(dir + "/netmon.pcap"), kPeer), sent);
 }
 
 TEST_F(NetMonLink, StopEndsDeliveryAndRestartsLoseNothing) {
@@ -356,7 +342,7 @@ TEST_F(NetMonLink, SendPacketTransmitsTheBytesOnTheChosenNetwork) {
     ASSERT_TRUE(tcpdump.Stop(SIGINT, std::chrono::seconds(5)));
     // The namespace's own kernel sends with A's address too: compare the test's frames only.
     std::vector<Bytes> arrived;
-    for (const Bytes& frame : From(PcapFrames(pcap), kMacA)) {
+    for (const Bytes& frame : From(netns::PcapFrames(pcap), kMacA)) {
         if (std::find(sent.begin(), sent.end(), frame) != sent.end()) arrived.push_back(frame);
     }
     EXPECT_EQ(arrived, sent);
