@@ -183,9 +183,16 @@ void CaptureLoop() {
     for (;;) CaptureLoopPass();
 }
 
+namespace {
+std::atomic<bool> threadStarted{false};
+}  // namespace
+
+bool CaptureThreadStarted() { return threadStarted.load(); }
+
 void StartCaptureThread() {
     static std::once_flag started;
     std::call_once(started, [] {
+        threadStarted.store(true);
         // The store and the filters are made ready before the thread runs, so that a file
         // opened right after start-up finds the slots, and the thread never resets rules the
         // user may already be adding.
