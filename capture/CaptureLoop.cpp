@@ -27,7 +27,9 @@ namespace {
 std::mutex handoverLock;
 std::condition_variable handoverWake;
 CaptureDrivers* installedDrivers = nullptr;  // under handoverLock
+uint64_t installations = 0;                  // under handoverLock; one more for every change
 CaptureDrivers* passDrivers = nullptr;       // the capture thread's copy for the current pass
+uint64_t passInstallation = 0;
 std::unique_lock<std::mutex>* passLock = nullptr;
 std::atomic<uint32_t> pauseMilliseconds{500};
 
@@ -87,6 +89,7 @@ constexpr const char* kRawNotCapturing = "Not Capturing (Windows Sockets RCVALL)
 void SetCaptureDrivers(CaptureDrivers* drivers) {
     std::lock_guard<std::mutex> lock(handoverLock);
     installedDrivers = drivers;
+    ++installations;  // new drivers may sit where old ones were: the count tells them apart
     handoverWake.notify_all();
 }
 
@@ -139,9 +142,10 @@ void CaptureLoopPass() {
     std::unique_lock<std::mutex> lock(handoverLock);
     passLock = &lock;
     const int32_t method = captureMethod.load(std::memory_order_acquire);
-    if (installedDrivers != passDrivers) {
+    if (installations != passInstallation) {
         // New drivers: the owner of the old ones has closed them, so none of them runs.
         passDrivers = installedDrivers;
+        passInstallation = installations;
         rawSocketRunning.store(0, std::memory_order_release);
         netMonRunning.store(0, std::memory_order_release);
         pcapRunning.store(0, std::memory_order_release);
@@ -179,9 +183,16 @@ void CaptureLoop() {
     for (;;) CaptureLoopPass();
 }
 
+namespace {
+std::atomic<bool> threadStarted{false};
+}  // namespace
+
+bool CaptureThreadStarted() { return threadStarted.load(); }
+
 void StartCaptureThread() {
     static std::once_flag started;
     std::call_once(started, [] {
+        threadStarted.store(true);
         // The store and the filters are made ready before the thread runs, so that a file
         // opened right after start-up finds the slots, and the thread never resets rules the
         // user may already be adding.

@@ -44,6 +44,9 @@ void SetCaptureDrivers(CaptureDrivers* drivers);
 // the process; later calls do nothing.
 void StartCaptureThread();
 
+// Whether StartCaptureThread has run in this process.
+bool CaptureThreadStarted();
+
 // One pass of the loop for the current method (what CaptureLoop repeats).
 void CaptureLoopPass();
 // One pass for each method; the result is the method's running flag after the pass.

@@ -270,7 +270,8 @@ TEST_F(CaptureLoopConcurrency, CaptureRunsWhileTheListRefiltersSortsAndReads) {
     ASSERT_TRUE(WaitFor([] { return pcapRunning.load() == 1; }));
     drivers.Queue(20000);
     uint64_t bytesRead = 0;
-    for (int turn = 0; drivers.Pending() > 0 || turn < 20; ++turn) {
+    const auto deadline = Clock::now() + std::chrono::seconds(20);
+    for (int turn = 0; (drivers.Pending() > 0 || turn < 20) && Clock::now() < deadline; ++turn) {
         rows.TakeRows();
         std::sort(rows.list.begin(), rows.list.end(), [](uint32_t a, uint32_t b) {
             return GetPacketStore()[static_cast<int32_t>(a)].timeOffset >
@@ -289,6 +290,7 @@ TEST_F(CaptureLoopConcurrency, CaptureRunsWhileTheListRefiltersSortsAndReads) {
     StopCapture();
     ASSERT_TRUE(WaitFor([] { return pcapRunning.load() == 0; }));
     rows.TakeRows();
+    EXPECT_EQ(drivers.Pending(), 0);
     EXPECT_GT(bytesRead, 0u);
     EXPECT_TRUE(rows.pending.empty());
     SetArrivalView(&view);

@@ -249,15 +249,18 @@ private:
     bool offloadOff_ = false;
 };
 
-// tcpdump writing everything on namespace A's end of the link to a pcap file.
+// tcpdump writing everything on namespace A's end of the link (or B's) to a pcap file.
 class Capture {
 public:
-    Capture(const NamespacePair& net, const std::string& pcap, const std::string& log)
+    Capture(const NamespacePair& net, const std::string& pcap, const std::string& log,
+            bool onB = false)
         : log_(log),
           // Immediate mode: otherwise the frames of a ring block not yet handed over when
           // tcpdump is stopped are lost.
-          tcpdump_(net.ArgvA({"tcpdump", "-i", net.ifA, "-n", "--immediate-mode", "-U", "-s", "0",
-                              "-w", pcap}),
+          tcpdump_((onB ? net.ArgvB({"tcpdump", "-i", net.ifB, "-n", "--immediate-mode", "-U",
+                                     "-s", "0", "-w", pcap})
+                        : net.ArgvA({"tcpdump", "-i", net.ifA, "-n", "--immediate-mode", "-U",
+                                     "-s", "0", "-w", pcap})),
                    log) {}
 
     // Waits until tcpdump says it listens.
