@@ -58,12 +58,17 @@ TEST(Arguments, OptionsOfEveryModeComeInAnyOrder) {
     EXPECT_EQ(address.options.method, 1);
     EXPECT_EQ(address.options.address, 0xC0A8010Au);
     EXPECT_EQ(Parse({"--capture", "--write", "o.tdw"}).options.method, 0);  // the stored one
+    const Parsed netMon = Parse({"--device", "eth1", "--capture", "--method", "2", "--write", "o"});
+    ASSERT_TRUE(netMon.ok) << netMon.error;
+    EXPECT_EQ(netMon.options.method, 2);
+    EXPECT_EQ(netMon.options.device, "eth1");
 }
 
 TEST(Arguments, ContradictionsAndMissingPartsAreUsageErrors) {
     const std::vector<std::vector<std::string>> wrong = {
         {"--capture"},                                                  // nowhere to write
-        {"--capture", "--write", "o", "--method", "2"},                 // 1 or 3
+        {"--capture", "--write", "o", "--method", "4"},                 // 1, 2 or 3
+        {"--capture", "--write", "o", "--method", "1", "--device", "eth0"},
         {"--capture", "--write", "o", "--address", "1.2.3.4", "--device", "eth0"},
         {"--capture", "--write", "o", "--method", "3", "--address", "1.2.3.4"},
         {"--capture", "--write", "o", "--address", "1.2.3"},

@@ -1,11 +1,16 @@
 // The window capturing for real, inside network namespaces of the test's own: rows appear while
 // traffic flows, Stop stops, a confirmed interface dialog restarts the capture on the new
-// interface, and replay sends the selected packets' bytes to the peer.
+// interface (the Network Monitor provider's network included), and replay sends the selected
+// packets' bytes to the peer, with the packet-capture library and with the provider.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
 
 #include <QComboBox>
+#include <QDialog>
+#include <QMainWindow>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QLineEdit>
 #include <algorithm>
 #include <fstream>
@@ -69,6 +74,7 @@ protected:
         VizirMainWindow::SetCaptureDriversOverride(nullptr);
         WriteRegNumber("CaptureMethod", 3);
         WriteRegString("CaptureDevice", net_->ifA.c_str());
+        WriteRegString("NetMonMacAddr", "02-00-00-00-01-0A");
         WriteRegNumber("CaptureAddress", (10u << 24) | (214u << 16) | 1u);
         CreateWindow();
     }
@@ -160,6 +166,25 @@ TEST_F(LiveWindow, RowsArriveWhileTrafficFlowsAndADialogRestartsTheCapture) {
     ASSERT_TRUE(Pump([&] { return Rows() == 23; })) << Rows();
     EXPECT_EQ(Cell(22, 1), "RAW IP");
     EXPECT_EQ(Cell(20, 1), "ETHERNET");
+
+    // Then the Network Monitor method, its network chosen in the provider's dialog by address.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = window->MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
+        if (!dialog || !dialog->isVisible()) return;
+        auto* list = dialog->findChild<QTreeWidget*>();
+        const auto rows = list->findItems("02-00-00-00-01-0a", Qt::MatchExactly, 1);
+        if (!rows.isEmpty()) list->setCurrentItem(rows.front());
+        rows.isEmpty() ? dialog->reject() : dialog->accept();
+    });
+    answer.start(20);
+    window->Command(res::kCmdModeNetMon);
+    answer.stop();
+    ASSERT_TRUE(Pump([&] { return Pane(1) == "  Capturing (Network Monitor Packet Provider)"; }))
+        << Pane(1);
+    Send(PeerFrames(2, 50));
+    ASSERT_TRUE(Pump([&] { return Rows() == 25; })) << Rows();
+    EXPECT_EQ(Cell(24, 1), "ETHERNET");
 }
 
 TEST_F(LiveWindow, ReplaySendsTheSelectedRowsPacketsToThePeer) {
@@ -189,13 +214,23 @@ TEST_F(LiveWindow, ReplaySendsTheSelectedRowsPacketsToThePeer) {
     EXPECT_EQ(netns::PcapFrames(Path("peer.pcap")),
               (std::vector<Bytes>{sent[4], sent[3], sent[1]}));
 
+    // The Network Monitor provider sends whether or not it captures.
+    window->Command(res::kCmdStopCapture);
+    ASSERT_TRUE(Pump([&] { return Pane(1) == "  Not Capturing (WinPCap)"; }));
+    captureMethod.store(2);
+    netns::Capture again(*net_, Path("peer2.pcap"), Path("peer2.log"), true);
+    ASSERT_TRUE(again.Started());
+    window->SetStatusText(0, "");
+    window->ShowContextMenu(window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
+    EXPECT_EQ(Pane(0), "");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(again.Stop());
+    EXPECT_EQ(netns::PcapFrames(Path("peer2.pcap")),
+              (std::vector<Bytes>{sent[4], sent[3], sent[1]}));
+
     // The raw socket cannot send, and neither can an adapter that is not open.
     for (int method : {1, 3}) {
         captureMethod.store(method);
-        if (method == 3) {
-            window->Command(res::kCmdStopCapture);
-            ASSERT_TRUE(Pump([&] { return Pane(1) == "  Not Capturing (WinPCap)"; }));
-        }
         window->SetStatusText(0, "");
         window->ShowContextMenu(
             window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
