@@ -176,7 +176,13 @@ bool INetMon::Start() {
     const NetMonBlob network = networkBlob.load();
     if (!network) return false;
     if (!Ok(object->Connect(network, nullptr, &INetMon::OnFrames, this, errorBlob))) return false;
-    return Ok(object->Start());
+    if (Ok(object->Start())) return true;
+    // Not left connected: the capture loop does not stop a driver that failed to start, and the
+    // next Start must be able to connect again.
+    const uint16_t failed = lastStatus;
+    object->Disconnect();
+    lastStatus = failed;
+    return false;
 }
 
 bool INetMon::Stop() {

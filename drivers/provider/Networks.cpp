@@ -7,6 +7,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 
+#include <cerrno>
 #include <cstring>
 #include <deque>
 #include <filesystem>
@@ -57,6 +58,39 @@ NppRunSelectDialogProc LoadDialog() {
     return proc;
 }
 
+uint32_t MakeBlobTable(NetMonBlobTable** table) {
+    const std::vector<NetMonBlob> networks = npp::CaptureNetworks();
+    std::lock_guard<std::mutex> lock(networksMutex);
+    tableBytes.assign(sizeof(NetMonBlobTable) + networks.size() * sizeof(NetMonBlob), 0);
+    auto* header = reinterpret_cast<NetMonBlobTable*>(tableBytes.data());
+    header->count = static_cast<uint32_t>(networks.size());
+    std::memcpy(tableBytes.data() + sizeof(NetMonBlobTable), networks.data(),
+                networks.size() * sizeof(NetMonBlob));
+    *table = header;
+    return kNetMonOk;
+}
+
+
+uint32_t SelectNetwork(void* ownerWindow, NetMonBlob* blob) {
+    const NppRunSelectDialogProc run = LoadDialog();
+    if (!run) return kNetMonNoDisplay;
+    const std::vector<NetMonBlob> networks = npp::CaptureNetworks();
+    std::vector<std::string> addresses;
+    std::vector<const char*> names, addressTexts;
+    for (NetMonBlob network : networks) {
+        char text[kNetMonAddressText];
+        NetMonFormatAddress(network->info.hardwareAddress, text);
+        addresses.emplace_back(text);
+        names.push_back(network->info.name);
+    }
+    for (const std::string& text : addresses) addressTexts.push_back(text.c_str());
+    const int chosen = run(ownerWindow, names.data(), addressTexts.data(),
+                           static_cast<int>(networks.size()));
+    if (chosen < 0 || chosen >= static_cast<int>(networks.size())) return kNetMonCancelled;
+    *blob = networks[static_cast<size_t>(chosen)];
+    return kNetMonOk;
+}
+
 }  // namespace
 
 namespace npp {
@@ -87,8 +121,8 @@ std::vector<NetMonBlob> CaptureNetworks() {
 
 NPP_EXPORT uint32_t CreateBlob(NetMonBlob* blob) {
     if (!blob) return kNetMonBadArgument;
-    *blob = new NetMonBlobData();
-    return kNetMonOk;
+    *blob = new (std::nothrow) NetMonBlobData();
+    return *blob ? kNetMonOk : npp::SystemError(ENOMEM);
 }
 
 // Only blobs made by CreateBlob are freed; network blobs belong to the library.
@@ -100,15 +134,7 @@ NPP_EXPORT uint32_t DestroyBlob(NetMonBlob blob) {
 
 NPP_EXPORT uint32_t GetNPPBlobTable(NetMonBlob filter, NetMonBlobTable** table) {
     if (!table) return kNetMonBadArgument;
-    const std::vector<NetMonBlob> networks = npp::CaptureNetworks();
-    std::lock_guard<std::mutex> lock(networksMutex);
-    tableBytes.assign(sizeof(NetMonBlobTable) + networks.size() * sizeof(NetMonBlob), 0);
-    auto* header = reinterpret_cast<NetMonBlobTable*>(tableBytes.data());
-    header->count = static_cast<uint32_t>(networks.size());
-    std::memcpy(tableBytes.data() + sizeof(NetMonBlobTable), networks.data(),
-                networks.size() * sizeof(NetMonBlob));
-    *table = header;
-    return kNetMonOk;
+    return npp::NoThrow([&] { return MakeBlobTable(table); });
 }
 
 NPP_EXPORT uint32_t GetNetworkInfoFromBlob(NetMonBlob blob, NetMonNetworkInfo* info) {
@@ -120,23 +146,7 @@ NPP_EXPORT uint32_t GetNetworkInfoFromBlob(NetMonBlob blob, NetMonNetworkInfo* i
 
 NPP_EXPORT uint32_t GetNPPBlobFromUI(void* ownerWindow, NetMonBlob filter, NetMonBlob* blob) {
     if (!blob) return kNetMonBadArgument;
-    const NppRunSelectDialogProc run = LoadDialog();
-    if (!run) return kNetMonNoDisplay;
-    const std::vector<NetMonBlob> networks = npp::CaptureNetworks();
-    std::vector<std::string> addresses;
-    std::vector<const char*> names, addressTexts;
-    for (NetMonBlob network : networks) {
-        char text[kNetMonAddressText];
-        NetMonFormatAddress(network->info.hardwareAddress, text);
-        addresses.emplace_back(text);
-        names.push_back(network->info.name);
-    }
-    for (const std::string& text : addresses) addressTexts.push_back(text.c_str());
-    const int chosen = run(ownerWindow, names.data(), addressTexts.data(),
-                           static_cast<int>(networks.size()));
-    if (chosen < 0 || chosen >= static_cast<int>(networks.size())) return kNetMonCancelled;
-    *blob = networks[static_cast<size_t>(chosen)];
-    return kNetMonOk;
+    return npp::NoThrow([&] { return SelectNetwork(ownerWindow, blob); });
 }
 
 NPP_EXPORT uint32_t CreateNPPInterface(NetMonBlob network, const NetMonGuid* iid, void** object) {
@@ -147,6 +157,8 @@ NPP_EXPORT uint32_t CreateNPPInterface(NetMonBlob network, const NetMonGuid* iid
         std::lock_guard<std::mutex> lock(networksMutex);
         info = network->info;
     }
-    *object = static_cast<IRTC*>(new npp::RtcCapture(info));
+    IRTC* capture = new (std::nothrow) npp::RtcCapture(info);
+    if (!capture) return npp::SystemError(ENOMEM);
+    *object = capture;
     return kNetMonOk;
 }

@@ -1,7 +1,9 @@
 // Inside the provider: what a blob is, and the networks it can capture on.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,16 @@ std::vector<NetMonBlob> CaptureNetworks();
 // A status that keeps errno in its high 16 bits.
 inline uint32_t SystemError(int error) {
     return kNetMonSystemError | (static_cast<uint32_t>(error & 0xffff) << 16);
+}
+
+// The entry points fail, never throw, when memory runs out.
+template <class Fn>
+uint32_t NoThrow(Fn fn) {
+    try {
+        return fn();
+    } catch (const std::bad_alloc&) {
+        return SystemError(ENOMEM);
+    }
 }
 
 }  // namespace npp

@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 #include "drivers/provider/Networks.h"
 #include "framework/Bytes.h"
@@ -103,6 +105,17 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
         socket_ = wake_ = -1;
         return Fail(error);
     }
+    try {
+        table_.assign(sizeof(NetMonFrameTable) +
+                          static_cast<size_t>(kBlockBytes / kSmallestSlot) * sizeof(NetMonFrameEntry),
+                      0);
+    } catch (const std::bad_alloc&) {
+        munmap(ring, ringBytes);
+        close(wake_);
+        close(socket_);
+        socket_ = wake_ = -1;
+        return Fail(ENOMEM);
+    }
     ring_ = static_cast<uint8_t*>(ring);
     ringBytes_ = ringBytes;
     blockBytes_ = kBlockBytes;
@@ -111,9 +124,6 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
     frames_ = frames;
     context_ = context;
     statistics_ = {};
-    table_.assign(sizeof(NetMonFrameTable) +
-                      static_cast<size_t>(kBlockBytes / kSmallestSlot) * sizeof(NetMonFrameEntry),
-                  0);
     return kNetMonOk;
 }
 
@@ -163,9 +173,13 @@ uint32_t RtcCapture::Start() {
     uint64_t pending;
     while (read(wake_, &pending, sizeof pending) == sizeof pending) {
     }
-    running_ = true;
     paused_ = stopping_ = delivering_ = false;
-    thread_ = std::thread(&RtcCapture::Deliver, this);
+    try {
+        thread_ = std::thread(&RtcCapture::Deliver, this);
+    } catch (const std::system_error& error) {
+        return Fail(error.code().value());
+    }
+    running_ = true;
     return kNetMonOk;
 }
 
