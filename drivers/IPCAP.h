@@ -82,7 +82,6 @@ private:
     int (*setPromisc_)(pcap*, int) = nullptr;
     int (*setTimeout_)(pcap*, int) = nullptr;
     int (*setBufferSize_)(pcap*, int) = nullptr;
-    int (*setImmediate_)(pcap*, int) = nullptr;
     int (*activate_)(pcap*) = nullptr;
     char* (*getErr_)(pcap*) = nullptr;
     void (*breakLoop_)(pcap*) = nullptr;
