@@ -6,9 +6,11 @@ over a veth pair, three times; each time tcpdump -w /dev/null captures on the ot
 with one of:
   (a) tidewatch --capture --method 3   (b) the window, offscreen, method 3
   (c) tidewatch --capture --method 1   (its share: the IPv4 frames)
+  (d) tidewatch --capture --method 2   (e) the Network Monitor provider alone (netmon_delivery)
 For each capturer: frames sent, frames stored, received and dropped by the kernel, the send rate,
-and the capturing process's CPU time (user + system), with the ratio to tcpdump's; for (b) the
-window's longest event-loop stall.
+and the capturing process's CPU time (user + system) in total and for the burst alone, with the
+ratios to tcpdump's; for (b) the
+window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
 
     sudo bench/compare_capture.py [BUILD_DIR]     (default: build/release, built here)
 """
@@ -70,6 +72,18 @@ class Process:
         return usage.ru_utime + usage.ru_stime, open(self.log).read()
 
 
+def thread_cpu(pid):
+    """CPU time so far of the process's live threads, in seconds (None when it has ended)."""
+    total = 0
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+                total += int(stat.read().split()[0])
+    except OSError:
+        return None
+    return total / 1e9
+
+
 def number(pattern, text):
     found = re.search(pattern, text)
     return int(found.group(1)) if found else -1
@@ -95,16 +109,21 @@ def burst(traffic, capturer_argv, ready_text, self_ending, name):
         capturer.finish()
         sys.exit("compare_capture: a capturer did not start:\n" + open(capturer.log).read())
     time.sleep(0.3)
+    before = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
     started = time.time()
     replay = run(*in_ns(NS_B, "tcpreplay", "--topspeed", "-i", IF_B, traffic))
     elapsed = time.time() - started
     sent = number(r"Successful packets:\s+(\d+)", replay.stdout)
     rate = re.search(r"([\d.]+) pps", replay.stdout)
     time.sleep(1.5)
+    # The burst alone, without start-up and the writing of the file; only while the capturer's
+    # threads all live (one that ended takes its time along).
+    after = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
+    burst_cpu = [None if b is None or a is None else a - b for b, a in zip(before, after)]
     cpu, log = capturer.finish(interrupt=not self_ending)
     dump_cpu, dump_log = dump.finish()
     return {"sent": sent, "rate": float(rate.group(1)) if rate else sent / elapsed,
-            "cpu": cpu, "log": log, "dump_cpu": dump_cpu,
+            "cpu": cpu, "log": log, "dump_cpu": dump_cpu, "burst_cpu": burst_cpu,
             "dump_stored": number(r"(\d+) packets? captured", dump_log),
             "dump_dropped": number(r"(\d+) packets? dropped by kernel", dump_log)}
 
@@ -117,6 +136,12 @@ def report(label, result, stored, received, dropped, expected):
     print(f"  stored {stored} of {expected} expected; kernel received {received}, dropped {dropped}")
     print(f"  CPU {result['cpu']:.3f} s ({per_frame:.2f} us/frame); tcpdump {result['dump_cpu']:.3f} s "
           f"({dump_per_frame:.2f} us/frame), ratio {result['cpu'] / max(result['dump_cpu'], 1e-6):.2f}")
+    own, dump = result["burst_cpu"]
+    if own is not None and dump is not None:
+        sent = max(result["sent"], 1)
+        print(f"  CPU for the burst alone {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} us/frame); "
+              f"tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame), "
+              f"ratio {own / max(dump, 1e-6):.2f}")
     print(f"  tcpdump stored {result['dump_stored']}, dropped {result['dump_dropped']}")
 
 
@@ -127,7 +152,7 @@ for tool in ("tcpdump", "tcpreplay", "ip"):
         sys.exit(f"compare_capture: {tool} is not installed (scripts/setup test)")
 if not os.path.exists(os.path.join(BUILD, "build.ninja")):
     run("cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo")
-run("ninja", "-C", BUILD, "tidewatch", "gen_traffic", "bench_live_window")
+run("ninja", "-C", BUILD, "tidewatch", "gen_traffic", "bench_live_window", "netmon_delivery")
 
 work = tempfile.mkdtemp()
 os.environ["XDG_CONFIG_HOME"] = work  # the runs' settings stay out of the user's
@@ -166,6 +191,18 @@ try:
     report("(c) tidewatch --capture --method 1 (IPv4 share)", c,
            number(r"(\d+) packets captured", c["log"]), number(r"(\d+) packets received", c["log"]),
            number(r"(\d+) packets dropped", c["log"]), ipv4)
+    d = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "2", "--device", IF_A,
+                             "--write", out), "Capturing (", False, "d")
+    report("(d) tidewatch --capture --method 2", d, number(r"(\d+) packets captured", d["log"]),
+           number(r"(\d+) packets received", d["log"]), number(r"(\d+) packets dropped", d["log"]),
+           frames)
+    print("  " + (re.search(r"\d+ batches from the provider.*", d["log"]) or ["no batches"])[0])
+    e = burst(traffic, in_ns(NS_A, os.path.join(BUILD, "bench", "netmon_delivery"), IF_A),
+              "listening on", False, "e")
+    report("(e) the Network Monitor provider alone, each frame copied once", e,
+           number(r"(\d+) frames,", e["log"]), number(r"(\d+) received by the kernel", e["log"]),
+           number(r"(\d+) dropped", e["log"]), frames)
+    print("  " + (re.search(r"\d+ batches, .*", e["log"]) or ["no batches"])[0])
 finally:
     subprocess.run(["ip", "netns", "del", NS_A], capture_output=True)
     subprocess.run(["ip", "netns", "del", NS_B], capture_output=True)

@@ -1,7 +1,7 @@
 // Capture method 2 without the packet store: the Network Monitor driver and its provider on one
 // interface, each frame copied once into a scratch buffer (about what `tcpdump -w /dev/null`
 // does with a frame), until SIGINT/SIGTERM. Shows what the batched ring itself costs, apart
-// from the arrival handler. Used by bench/compare_netmon.sh inside a network namespace.
+// from the arrival handler. Used by bench/compare_capture.py inside a network namespace.
 //
 //     netmon_delivery DEVICE
 #include <signal.h>
