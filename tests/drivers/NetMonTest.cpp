@@ -321,14 +321,9 @@ TEST_F(NetMonLink, StopEndsDeliveryAndRestartsLoseNothing) {
 }
 
 TEST_F(NetMonLink, SendPacketTransmitsTheBytesOnTheChosenNetwork) {
-    const std::string dir = std::filesystem::current_path();
-    const std::string pcap = dir + "/peer.pcap", log = dir + "/peer.log";
-    netns::Background tcpdump(net->ArgvB({"tcpdump", "-i", net->ifB, "-n", "--immediate-mode",
-                                          "-U", "-s", "0", "-w", pcap}),
-                              log);
-    ASSERT_TRUE(netns::WaitFor(
-        [&] { return netns::FileText(log).find("listening on") != std::string::npos; },
-        std::chrono::seconds(5)));
+    const std::string pcap = std::filesystem::current_path().string() + "/peer.pcap";
+    netns::Capture tcpdump(*net, pcap, pcap + ".log", true);
+    ASSERT_TRUE(tcpdump.Started());
     const std::vector<Bytes> sent = Mix(7, kMacA);
     In(net->a, [&] {
         TestNetMon driver;
@@ -339,7 +334,7 @@ TEST_F(NetMonLink, SendPacketTransmitsTheBytesOnTheChosenNetwork) {
         EXPECT_FALSE(driver.SendPacket(sent[0].data(), 0));
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_TRUE(tcpdump.Stop(SIGINT, std::chrono::seconds(5)));
+    ASSERT_TRUE(tcpdump.Stop());
     // The namespace's own kernel sends with A's address too: compare the test's frames only.
     std::vector<Bytes> arrived;
     for (const Bytes& frame : From(netns::PcapFrames(pcap), kMacA)) {
