@@ -111,7 +111,9 @@ bool IWSACap::Init(void* instance, QWidget* parentWindow, CaptureCallback callba
 
 bool IWSACap::Start() {
     if (socket_.load() >= 0) return true;
-    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ALL));
+    // Protocol 0 receives nothing until the bind names the protocol and the interface, so no
+    // frame of another interface is queued in between.
+    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         Report(nullptr, 0, "Unable to allocate socket", 3);
         return false;

@@ -1,9 +1,11 @@
 // Renders the main window as a new user sees it: the demonstration capture loaded, a TCP packet
 // (the HTTP request) selected with its layers expanded; written as a PNG image. With
 // --context-menu, the packet list's context menu is open on that row (capture method WinPCap, so
-// that every item shows), and the picture is taken from the screen.
+// that every item shows), and the picture is taken from the screen. With --address-dialog or
+// --adapter-dialog, the picture is the interface dialog of the raw-socket or the packet-capture
+// method, as its Mode command opens it.
 //
-//     tw_screenshot [--context-menu] FILE.png [WIDTH HEIGHT]
+//     tw_screenshot [--context-menu | --address-dialog | --adapter-dialog] FILE.png [WIDTH HEIGHT]
 //
 // Run it on a display (scripts/screenshot starts a virtual one); it uses the settings folder of
 // the environment, so give it an empty one.
@@ -22,6 +24,7 @@
 
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
+#include "framework/gui/Dialog.h"
 #include "resources/Resources.h"
 #include "ui/DemoCapture.h"
 #include "ui/PacketListModel.h"
@@ -39,13 +42,17 @@ void Pump(int milliseconds) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    const bool contextMenu = argc > 1 && std::strcmp(argv[1], "--context-menu") == 0;
-    if (contextMenu) {
+    const char* mode = argc > 1 && std::strncmp(argv[1], "--", 2) == 0 ? argv[1] : "";
+    const bool contextMenu = std::strcmp(mode, "--context-menu") == 0;
+    const bool addressDialog = std::strcmp(mode, "--address-dialog") == 0;
+    const bool adapterDialog = std::strcmp(mode, "--adapter-dialog") == 0;
+    if (*mode) {
         --argc;
         ++argv;
     }
-    if (argc != 2 && argc != 4) {
-        std::fprintf(stderr, "usage: tw_screenshot [--context-menu] FILE.png [WIDTH HEIGHT]\n");
+    if ((argc != 2 && argc != 4) || (*mode && !contextMenu && !addressDialog && !adapterDialog)) {
+        std::fprintf(stderr, "usage: tw_screenshot [--context-menu | --address-dialog | "
+                             "--adapter-dialog] FILE.png [WIDTH HEIGHT]\n");
         return 2;
     }
     const int width = argc == 4 ? std::atoi(argv[2]) : 1000;
@@ -75,7 +82,19 @@ int main(int argc, char** argv) {
     Pump(500);
 
     QPixmap image;
-    if (contextMenu) {
+    if (addressDialog || adapterDialog) {
+        // The dialog as it opens, then cancelled: no setting changes.
+        Dialog::SetRunHook([&](Dialog& dialog) {
+            dialog.Handle()->show();
+            Pump(400);
+            image = dialog.Handle()->grab();
+            dialog.Press(res::kIdCancel);
+        });
+        window.Command(addressDialog ? res::kCmdModeRawSocket : res::kCmdModePcap);
+        Dialog::SetRunHook(nullptr);
+    } else if (contextMenu) {
+        // The method only, without its dialog.
+        VizirMainWindow::SetInterfaceSelector([](int) { return true; });
         window.Command(res::kCmdModePcap);
         const QPoint point =
             list->visualRect(window.Model()->index(request, 3)).center() + QPoint(0, 2);
