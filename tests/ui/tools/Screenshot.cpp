@@ -1,15 +1,17 @@
 // Renders the main window as a new user sees it: the demonstration capture loaded, a TCP packet
 // (the HTTP request) selected with its layers expanded; written as a PNG image. With
 // --context-menu, the packet list's context menu is open on that row (capture method WinPCap, so
-// that every item shows), and the picture is taken from the screen. With --address-dialog or
-// --adapter-dialog, the picture is the interface dialog of the raw-socket or the packet-capture
-// method, as its Mode command opens it.
+// that every item shows), and the picture is taken from the screen. With --address-dialog,
+// --adapter-dialog or --network-dialog, the picture is the interface dialog of the raw-socket,
+// packet-capture or Network Monitor method, as its Mode command opens it.
 //
-//     tw_screenshot [--context-menu | --address-dialog | --adapter-dialog] FILE.png [WIDTH HEIGHT]
+//     tw_screenshot [--context-menu | --address-dialog | --adapter-dialog | --network-dialog]
+//                   FILE.png [WIDTH HEIGHT]
 //
 // Run it on a display (scripts/screenshot starts a virtual one); it uses the settings folder of
 // the environment, so give it an empty one.
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenu>
@@ -46,13 +48,15 @@ int main(int argc, char** argv) {
     const bool contextMenu = std::strcmp(mode, "--context-menu") == 0;
     const bool addressDialog = std::strcmp(mode, "--address-dialog") == 0;
     const bool adapterDialog = std::strcmp(mode, "--adapter-dialog") == 0;
+    const bool networkDialog = std::strcmp(mode, "--network-dialog") == 0;
     if (*mode) {
         --argc;
         ++argv;
     }
-    if ((argc != 2 && argc != 4) || (*mode && !contextMenu && !addressDialog && !adapterDialog)) {
+    if ((argc != 2 && argc != 4) ||
+        (*mode && !contextMenu && !addressDialog && !adapterDialog && !networkDialog)) {
         std::fprintf(stderr, "usage: tw_screenshot [--context-menu | --address-dialog | "
-                             "--adapter-dialog] FILE.png [WIDTH HEIGHT]\n");
+                             "--adapter-dialog | --network-dialog] FILE.png [WIDTH HEIGHT]\n");
         return 2;
     }
     const int width = argc == 4 ? std::atoi(argv[2]) : 1000;
@@ -92,6 +96,19 @@ int main(int argc, char** argv) {
         });
         window.Command(addressDialog ? res::kCmdModeRawSocket : res::kCmdModePcap);
         Dialog::SetRunHook(nullptr);
+    } else if (networkDialog) {
+        // The Network Monitor provider's own dialog (a plain Qt dialog), then cancelled.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = window.MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
+            if (!dialog || !dialog->isVisible()) return;
+            poll.stop();
+            Pump(400);
+            image = dialog->grab();
+            dialog->reject();
+        });
+        poll.start(50);
+        window.Command(res::kCmdModeNetMon);
     } else if (contextMenu) {
         // The method only, without its dialog.
         VizirMainWindow::SetInterfaceSelector([](int) { return true; });
