@@ -344,7 +344,8 @@ TEST_F(NetMonLink, SendPacketTransmitsTheBytesOnTheChosenNetwork) {
 }
 
 // Run under ThreadSanitizer by the test script: the provider's thread stores frames while the
-// store is read, the rules change, a replay sends and the capture is stopped and started again.
+// list's rows are sorted by the stored records, the rules change, a replay sends and the
+// capture is stopped and started again.
 using NetMonConcurrency = NetMonLink;
 
 TEST_F(NetMonConcurrency, DeliveryStoreReadsReplayAndRestartsRunTogether) {
@@ -365,11 +366,17 @@ TEST_F(NetMonConcurrency, DeliveryStoreReadsReplayAndRestartsRunTogether) {
         });
         std::thread read([&] {
             while (!done.load()) {
-                const int32_t count = GetPacketStore().Count();
-                for (int32_t i = 0; i < count; ++i) {
-                    ASSERT_EQ(GetPacketStore()[i].index, static_cast<uint32_t>(i));
-                    ASSERT_TRUE(GetPacketStore()[i].data);
+                std::vector<uint32_t> rows;
+                {
+                    std::lock_guard<std::mutex> lock(view.mutex);
+                    rows = view.rows;
                 }
+                // The list sorted by a column, as the window does, reading the stored records.
+                std::sort(rows.begin(), rows.end(), [](uint32_t a, uint32_t b) {
+                    return GetPacketStore()[static_cast<int32_t>(a)].length >
+                           GetPacketStore()[static_cast<int32_t>(b)].length;
+                });
+                for (uint32_t row : rows) ASSERT_TRUE(GetPacketStore()[static_cast<int32_t>(row)].data);
                 PacketRecord peerUdp;
                 peerUdp.protocol = 17;
                 ApplyQuickFilter(kDropProtocol, peerUdp);
