@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <pcap/pcap.h>
 
+#include <chrono>
+
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
@@ -132,7 +134,11 @@ void IPCAP::CaptureThread() {
     while (running_.load()) {
         pcap* handle = handle_.load();
         if (!handle) break;
-        dispatch_(handle, -1, &IPCAP::OnPacket, reinterpret_cast<uint8_t*>(this));
+        // A failing dispatch (the adapter went away, say) is tried again, but not in a busy
+        // loop.
+        if (dispatch_(handle, -1, &IPCAP::OnPacket, reinterpret_cast<uint8_t*>(this)) == -1) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 }
 
