@@ -1,5 +1,6 @@
-// Capture control: the capture method the capture thread follows and the start-up check of the
-// capture rights. (The capture loop itself comes with the drivers it starts and stops.)
+// Capture control: the capture thread that brings the driver of the current method into line
+// with the capture-wanted flag, the per-method running flags, and the start-up check of the
+// capture rights.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,59 @@
 // read. Written by the interface thread only after it has withdrawn the capture request.
 extern std::atomic<int32_t> captureMethod;
 
+// 1 while the loop has started that method's driver and not yet stopped it. Written by the
+// capture thread only.
+extern std::atomic<uint8_t> rawSocketRunning;
+extern std::atomic<uint8_t> netMonRunning;
+extern std::atomic<uint8_t> pcapRunning;
+
+// The drivers the loop starts and stops, supplied by their owner (the main window, the headless
+// capture mode, or a test's fakes). Every call comes from the capture thread.
+class CaptureDrivers {
+public:
+    virtual bool StartRawSocket() = 0;
+    virtual void StopRawSocket() = 0;
+    // Waits (a bounded time) for one datagram and hands it to the arrival callback.
+    virtual bool ReceiveRawSocket() = 0;
+    virtual bool StartNetMon() = 0;
+    virtual void StopNetMon() = 0;
+    virtual bool StartPcap() = 0;
+    virtual void StopPcap() = 0;
+
+protected:
+    ~CaptureDrivers() = default;
+};
+
+// Installs the owner's drivers (null: none; a start then fails). Returns once no pass uses the
+// previous drivers any more, so their owner may close and destroy them; the loop then counts
+// every method as not running.
+void SetCaptureDrivers(CaptureDrivers* drivers);
+
+// The capture thread's procedure: passes for ever.
+[[noreturn]] void CaptureLoop();
+// Allocates the store, resets the filters and starts the capture thread, once for the life of
+// the process; later calls do nothing.
+void StartCaptureThread();
+
+// Whether StartCaptureThread has run in this process.
+bool CaptureThreadStarted();
+
+// One pass of the loop for the current method (what CaptureLoop repeats).
+void CaptureLoopPass();
+// One pass for each method; the result is the method's running flag after the pass.
+bool RunRawSocketStep();
+bool RunNetMonStep();
+bool RunPcapStep();
+
+// The pause of an idle pass, 500 ms; tests shorten it.
+void SetCapturePause(uint32_t milliseconds);
+
 // 1 when the process may capture: the effective user is root, or the effective capabilities
 // hold both CAP_NET_RAW and CAP_NET_ADMIN; 0 when not; -1 when the check cannot be made.
 int IsUserAdministrator();
+
+// Shown once at start when IsUserAdministrator gives 0.
+inline constexpr const char* kNotAdministratorWarning =
+    "You are not currently running as a local administrator on this machine.  Tidewatch "
+    "requires administrative privileges in order to capture network traffic.  Please restart "
+    "and try again.";

@@ -33,6 +33,20 @@ const std::vector<DialogTemplate>& Templates() {
              {-1, ItemKind::Static, "Find what:", 7, 7, 38, 11},
              {kIdFindCaseSensitive, ItemKind::CheckBox, "&Case Sensitive", 43, 25, 63, 13},
          }},
+        {0, kIpAddressDialog, "Capture IP Address", 186, 46, true,
+         {
+             {kIdIpAddress, ItemKind::IpAddress, "", 60, 7, 119, 13},
+             {kIdOk, ItemKind::DefaultButton, "OK", 40, 25, 50, 14},
+             {kIdCancel, ItemKind::PushButton, "Cancel", 99, 25, 50, 14},
+             {-1, ItemKind::Static, "IP Address:", 7, 7, 39, 11},
+         }},
+        {0, kPcapDeviceDialog, "Select Network Adapter", 239, 71, true,
+         {
+             {-1, ItemKind::Static, "Adaptor:", 14, 24, 28, 8},
+             {kIdAdapterList, ItemKind::DropList, "", 47, 21, 177, 12},
+             {kIdOk, ItemKind::DefaultButton, "OK", 72, 48, 50, 14},
+             {kIdCancel, ItemKind::PushButton, "Cancel", 132, 48, 50, 14},
+         }},
     };
     return templates;
 }

@@ -6,7 +6,16 @@
 
 namespace res {
 
-enum class ItemKind { Static, Edit, PushButton, DefaultButton, CheckBox, Picture };
+enum class ItemKind {
+    Static,
+    Edit,
+    PushButton,
+    DefaultButton,
+    CheckBox,
+    Picture,
+    IpAddress,  // four octet fields editing one IPv4 address
+    DropList,   // a drop-down list to choose one entry from
+};
 
 struct DialogItem {
     int id;  // -1 for controls that are never addressed

@@ -16,6 +16,8 @@ inline constexpr int kStoppedIcon = 114;
 inline constexpr int kSplashDialog = 166;
 inline constexpr int kAboutDialog = 167;
 inline constexpr const char* kFindDialog = "IDD_FIND";
+inline constexpr const char* kIpAddressDialog = "IDD_IPADDRESS";
+inline constexpr const char* kPcapDeviceDialog = "IDD_PCAP_DEVICE";
 
 // Commands the shell handles itself.
 inline constexpr int kCmdExit = 40100;
@@ -54,6 +56,8 @@ inline constexpr int kIdAboutImage = 1006;
 inline constexpr int kIdFindText = 1002;    // Find dialog
 inline constexpr int kIdFindButton = 1003;
 inline constexpr int kIdFindCaseSensitive = 1004;
+inline constexpr int kIdIpAddress = 1000;     // Capture IP Address
+inline constexpr int kIdAdapterList = 1015;   // Select Network Adapter
 
 // The string table.
 inline constexpr int kStrScanRunning = 55302;

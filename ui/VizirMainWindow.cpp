@@ -18,6 +18,8 @@
 #include "capture/CaptureFilters.h"
 #include "capture/CaptureLoop.h"
 #include "decode/Dispatch.h"
+#include "drivers/gui/PCAPIfDlg.h"
+#include "drivers/gui/WSACAPIfDlg.h"
 #include "files/CaptureFile.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -35,6 +37,7 @@ VizirMainWindow* instance = nullptr;
 VizirMainWindow::AdministratorCheck administratorCheck = IsUserAdministrator;
 VizirMainWindow::InterfaceSelector interfaceSelector;
 VizirMainWindow::WaitHook waitHook;
+CaptureDrivers* driversOverride = nullptr;
 VizirMainWindow::ContextMenuChooser contextMenuChooser;
 
 constexpr ToolBarButton kToolBarButtons[] = {
@@ -108,6 +111,10 @@ void VizirMainWindow::SetInterfaceSelector(InterfaceSelector selector) {
 
 void VizirMainWindow::SetWaitHook(WaitHook hook) { waitHook = std::move(hook); }
 
+void VizirMainWindow::SetCaptureDriversOverride(CaptureDrivers* drivers) {
+    driversOverride = drivers;
+}
+
 void VizirMainWindow::SetContextMenuChooser(ContextMenuChooser chooser) {
     contextMenuChooser = std::move(chooser);
 }
@@ -118,6 +125,12 @@ VizirMainWindow::VizirMainWindow() : AppMainWindow(2) {
 }
 
 VizirMainWindow::~VizirMainWindow() {
+    // The capture thread lets go of the drivers, they stop delivering, and only then does the
+    // arrival handler lose its view; the drivers close as members afterwards.
+    SetCaptureDrivers(nullptr);
+    pcap_.Stop();
+    rawSocket_.Stop();
+    netMon_.Stop();
     SetArrivalView(nullptr);
     WriteRegNumber("CaptureMethod", static_cast<uint32_t>(captureMethod.load()));
     WriteRegNumber("AutoScroll", static_cast<uint32_t>(autoScroll_));
@@ -170,11 +183,16 @@ bool VizirMainWindow::CreateContent() {
 
     autoScroll_ = ReadRegNumber("AutoScroll", 0) != 0 ? 1 : 0;
 
-    // What the capture thread does first when it starts: the store allocated once, no filter
-    // rules. (The thread itself comes with the capture drivers.)
-    AllocateStore();
-    ResetFilters();
+    // The capture thread for the life of the process (the store allocated once, no filter
+    // rules), and the drivers bound to the two arrival callbacks and to their dialogs.
+    StartCaptureThread();
     SetArrivalView(this);
+    IWSACap::SetAddressDialog(WSACAPIfDlg::RunFor);
+    IPCAP::SetAdapterDialog(PCAPIfDlg::RunFor);
+    pcap_.Init(nullptr, MainWidget(), OnEthernetFrame);
+    netMon_.Init(nullptr, MainWidget(), OnEthernetFrame);
+    rawSocket_.Init(nullptr, MainWidget(), OnRawIpFrame);
+    SetCaptureDrivers(driversOverride ? driversOverride : &drivers_);
 
     CheckMenuItem(res::kCmdPacketParser, true);
     CaptureStopped();
@@ -622,17 +640,24 @@ void VizirMainWindow::ChangeCaptureMethod(int method) {
 
 bool VizirMainWindow::SelectInterface(int method) {
     if (interfaceSelector) return interfaceSelector(method);
-    // The address, adapter and network dialogs belong to the capture drivers; until those
-    // exist each method keeps the interface it has, as if its dialog had been confirmed.
-    return true;
+    switch (method) {
+        case 1: return rawSocket_.SelectInterface();
+        case 2: return netMon_.SelectInterface();
+        case 3: return pcap_.SelectInterface();
+        default: return false;
+    }
 }
 
 bool VizirMainWindow::ReplayPacket(uint32_t index) {
     const PacketStore& store = GetPacketStore();
     if (index >= static_cast<uint32_t>(store.Count())) return false;
-    // Sending goes through the Network Monitor or packet-capture library driver (methods 2
-    // and 3); the raw socket cannot send. No driver can send yet, so every replay fails.
-    return false;
+    // Exactly the stored bytes, whatever the frame type; the raw socket cannot send.
+    const PacketRecord& record = store[static_cast<int32_t>(index)];
+    switch (captureMethod.load()) {
+        case 2: return netMon_.SendPacket(record.data.get(), record.length);
+        case 3: return pcap_.SendPacket(record.data.get(), record.length);
+        default: return false;
+    }
 }
 
 void VizirMainWindow::ShowContextMenu(QPoint position) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "capture/CaptureLoop.h"
+#include "capture/DriverSet.h"
 #include "capture/PacketStore.h"
 #include "files/FileCommands.h"
 #include "framework/gui/AppMainWindow.h"
@@ -84,6 +86,10 @@ public:
     bool AutoScroll() const { return autoScroll_ != 0; }
     bool IsLoading() const { return loading_; }
 
+    // The drivers of the three methods.
+    IWSACap& RawSocketDriver() { return rawSocket_; }
+    IPCAP& PcapDriver() { return pcap_; }
+
     // The start-up check for the capture rights; replaceable for tests.
     using AdministratorCheck = int (*)();
     static void SetAdministratorCheck(AdministratorCheck check);
@@ -91,6 +97,8 @@ public:
     // the interface choice of a method (none set: the current interface is kept, confirmed);
     using InterfaceSelector = std::function<bool(int method)>;
     static void SetInterfaceSelector(InterfaceSelector selector);
+    // the drivers the capture thread runs (none set: the window's own three);
+    static void SetCaptureDriversOverride(CaptureDrivers* drivers);
     // the waits for the capture thread (none set: the event loop runs without user input);
     using WaitHook = std::function<void(uint32_t milliseconds)>;
     static void SetWaitHook(WaitHook hook);
@@ -100,10 +108,7 @@ public:
         std::function<int(const std::vector<ContextMenuItem>& items, QPoint screenPosition)>;
     static void SetContextMenuChooser(ContextMenuChooser chooser);
 
-    static constexpr const char* kNotAdministratorWarning =
-        "You are not currently running as a local administrator on this machine.  Tidewatch "
-        "requires administrative privileges in order to capture network traffic.  Please restart "
-        "and try again.";
+    static constexpr const char* kNotAdministratorWarning = ::kNotAdministratorWarning;
     static constexpr const char* kCannotCaptureNow = "Cannot capture at the moment. Please wait.";
     // Beside "Font": the whole chosen font (weight, style, exact size), which "Font" cannot hold.
     static constexpr const char* kFontDetailsSetting = "FontDetails";
@@ -144,6 +149,12 @@ private:
     void RefilterList();
     void KeepLoadResponsive();
     void LayOut();
+
+    // Constructed in this order, destroyed in the reverse.
+    IPCAP pcap_;
+    INetMon netMon_;
+    IWSACap rawSocket_;
+    DriverSet drivers_{rawSocket_, netMon_, pcap_};
 
     int splitterThickness_ = 0;
     double splitRatio_ = 0.5;

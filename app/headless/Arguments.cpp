@@ -1,3 +1,5 @@
+#include <arpa/inet.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -10,21 +12,58 @@ const char* HeadlessUsage() {
            "       tidewatch --describe FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --tree FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --convert FILE OUT\n"
+           "       tidewatch --capture [--method 1|2|3] [--address A.B.C.D | --device NAME]\n"
+           "                 [--count N] [--seconds S] --write FILE\n"
+           "       tidewatch --interfaces\n"
            "       tidewatch --help | --version\n"
            "\n"
-           "  FILE             a capture file: Tidewatch (.tdw), Network Monitor (.cap),\n"
-           "                   libpcap (.pcap) or pcapng (.pcapng), recognised by content\n"
+           "  FILE             a capture file: .tdw (Tidewatch), .cap (Network Monitor),\n"
+           "                   .pcap (libpcap)\n"
            "  --list           print the packet list, one TAB-separated row per packet\n"
            "  --describe       print each packet's description\n"
            "  --tree           print each packet's description as the detail pane's tree\n"
            "  --view           the decode view (default: parser)\n"
            "  --packet N       only the packet with index N\n"
            "  --convert        write FILE's packets to OUT in the format of OUT's extension:\n"
-           "                   .pcap or .cap libpcap, .pcapng pcapng, any other Tidewatch\n";
+           "                   .pcap or .cap libpcap, .pcapng pcapng, any other Tidewatch\n"
+           "  --capture        capture without a window until N packets, S seconds, the\n"
+           "                   packet limit or an interrupt, then write FILE\n"
+           "  --method         1 raw IPv4 datagrams of one local address, 2 Ethernet frames\n"
+           "                   of one network through the Network Monitor provider, 3\n"
+           "                   Ethernet frames of one adapter through libpcap (default: the\n"
+           "                   stored capture method)\n"
+           "  --address        the local address method 1 captures on\n"
+           "  --device         the interface method 2 or 3 captures on\n"
+           "  --interfaces     list what each capture method can capture on\n"
+           "  Options may come in any order.\n";
 }
 
+namespace {
+
+struct ModeFlag {
+    const char* name;
+    HeadlessMode mode;
+};
+
+constexpr ModeFlag kModeFlags[] = {
+    {"--list", HeadlessMode::List},         {"--describe", HeadlessMode::Describe},
+    {"--tree", HeadlessMode::Tree},         {"--capture", HeadlessMode::Capture},
+    {"--interfaces", HeadlessMode::Interfaces}, {"--convert", HeadlessMode::Convert},
+};
+
+bool ParseCount(const char* text, long& out) {
+    char* end = nullptr;
+    errno = 0;
+    const long n = std::strtol(text, &end, 10);
+    if (errno || end == text || *end || n < 0) return false;
+    out = n;
+    return true;
+}
+
+}  // namespace
+
 bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std::string& error) {
-    bool viewGiven = false, packetGiven = false;
+    bool viewGiven = false, packetGiven = false, captureGiven = false, fileGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -34,38 +73,31 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             }
             return argv[++i];
         };
+        auto number = [&](const char* name, long& out) {
+            const char* v = value(name);
+            if (!v) return false;
+            if (!ParseCount(v, out)) {
+                error = std::string("bad value for ") + name + " '" + v + "'";
+                return false;
+            }
+            return true;
+        };
+        const ModeFlag* modeFlag = nullptr;
+        for (const ModeFlag& flag : kModeFlags) {
+            if (!std::strcmp(arg, flag.name)) modeFlag = &flag;
+        }
         if (!std::strcmp(arg, "--help") || !std::strcmp(arg, "-h")) {
             options.mode = HeadlessMode::Help;
             return true;
         } else if (!std::strcmp(arg, "--version")) {
             options.mode = HeadlessMode::Version;
             return true;
-        } else if (!std::strcmp(arg, "--list") || !std::strcmp(arg, "--describe") ||
-                   !std::strcmp(arg, "--tree")) {
+        } else if (modeFlag) {
             if (options.mode != HeadlessMode::Window) {
                 error = "only one mode may be given";
                 return false;
             }
-            options.mode = arg[2] == 'l'   ? HeadlessMode::List
-                           : arg[2] == 'd' ? HeadlessMode::Describe
-                                           : HeadlessMode::Tree;
-            const char* file = value(arg);
-            if (!file) return false;
-            options.file = file;
-        } else if (!std::strcmp(arg, "--convert")) {
-            if (options.mode != HeadlessMode::Window) {
-                error = "only one mode may be given";
-                return false;
-            }
-            options.mode = HeadlessMode::Convert;
-            const char* file = value(arg);
-            const char* output = file ? value(arg) : nullptr;
-            if (!output) {
-                error = "--convert needs FILE and OUT";
-                return false;
-            }
-            options.file = file;
-            options.output = output;
+            options.mode = modeFlag->mode;
         } else if (!std::strcmp(arg, "--view")) {
             const char* v = value(arg);
             if (!v) return false;
@@ -78,31 +110,100 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             }
             viewGiven = true;
         } else if (!std::strcmp(arg, "--packet")) {
+            if (!number(arg, options.packet)) return false;
+            packetGiven = true;
+        } else if (!std::strcmp(arg, "--method")) {
             const char* v = value(arg);
             if (!v) return false;
-            char* end = nullptr;
-            errno = 0;
-            long n = std::strtol(v, &end, 10);
-            if (errno || end == v || *end || n < 0) {
-                error = std::string("bad packet index '") + v + "'";
+            if (std::strcmp(v, "1") && std::strcmp(v, "2") && std::strcmp(v, "3")) {
+                error = std::string("--method takes 1, 2 or 3, not '") + v + "'";
                 return false;
             }
-            options.packet = n;
-            packetGiven = true;
+            options.method = v[0] - '0';
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--address")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            in_addr parsed{};
+            if (inet_pton(AF_INET, v, &parsed) != 1) {
+                error = std::string("bad address '") + v + "'";
+                return false;
+            }
+            options.address = ntohl(parsed.s_addr);
+            options.addressGiven = true;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--device")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            options.device = v;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--count")) {
+            if (!number(arg, options.count)) return false;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--seconds")) {
+            if (!number(arg, options.seconds)) return false;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--write")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            options.write = v;
+            captureGiven = true;
         } else if (arg[0] == '-' && arg[1] != 0) {
             error = std::string("unknown option '") + arg + "'";
             return false;
-        } else if (options.mode == HeadlessMode::Window && options.file.empty()) {
+        } else if (!fileGiven) {
             options.file = arg;
+            fileGiven = true;
+        } else if (options.output.empty() && options.mode == HeadlessMode::Convert) {
+            options.output = arg;
         } else {
             error = std::string("unexpected argument '") + arg + "'";
             return false;
         }
     }
-    if ((viewGiven || packetGiven) && options.mode != HeadlessMode::Describe &&
-        options.mode != HeadlessMode::Tree) {
+    const HeadlessMode mode = options.mode;
+    const bool readsFile = mode == HeadlessMode::List || mode == HeadlessMode::Describe ||
+                           mode == HeadlessMode::Tree || mode == HeadlessMode::Convert;
+    if ((viewGiven || packetGiven) && mode != HeadlessMode::Describe && mode != HeadlessMode::Tree) {
         error = "--view and --packet go with --describe or --tree";
         return false;
+    }
+    if (captureGiven && mode != HeadlessMode::Capture) {
+        error = "--method, --address, --device, --count, --seconds and --write go with --capture";
+        return false;
+    }
+    if (readsFile && !fileGiven) {
+        error = "a capture file is needed";
+        return false;
+    }
+    if (mode == HeadlessMode::Convert && options.output.empty()) {
+        error = "--convert needs FILE and OUT";
+        return false;
+    }
+    if (!readsFile && mode != HeadlessMode::Window && fileGiven) {
+        error = std::string("unexpected argument '") + options.file + "'";
+        return false;
+    }
+    if (mode == HeadlessMode::Capture) {
+        if (options.write.empty()) {
+            error = "--capture needs --write FILE";
+            return false;
+        }
+        if (options.addressGiven && !options.device.empty()) {
+            error = "--address and --device exclude each other";
+            return false;
+        }
+        // The interface option names its method (--device: 3 unless 2 is asked for).
+        const int implied = options.addressGiven ? 1 : !options.device.empty() ? 3 : 0;
+        if (implied == 1 && options.method && options.method != 1) {
+            error = "--address goes with method 1";
+            return false;
+        }
+        if (implied == 3 && options.method == 1) {
+            error = "--device goes with method 2 or 3";
+            return false;
+        }
+        if (!options.method) options.method = implied;
     }
     return true;
 }

@@ -18,6 +18,8 @@ constexpr ModeEntry kModes[] = {
     {HeadlessMode::Describe, RunDescribe},
     {HeadlessMode::Tree, RunDescribe},
     {HeadlessMode::Convert, RunConvert},
+    {HeadlessMode::Capture, RunCapture},
+    {HeadlessMode::Interfaces, RunInterfaces},
 };
 
 }  // namespace

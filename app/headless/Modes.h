@@ -7,3 +7,7 @@
 int RunList(const HeadlessOptions& options);
 // --convert FILE OUT: FILE's packets written to OUT in the format OUT's extension names.
 int RunConvert(const HeadlessOptions& options);
+// --capture: capture without a window, then write the store to a file.
+int RunCapture(const HeadlessOptions& options);
+// --interfaces: the local addresses of method 1 and the adapters of method 3.
+int RunInterfaces(const HeadlessOptions& options);

@@ -1,6 +1,7 @@
 #include "framework/gui/Dialog.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QEvent>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QTimerEvent>
 
+#include "framework/gui/IpAddressEdit.h"
 #include "resources/DialogTemplates.h"
 
 namespace {
@@ -117,6 +119,12 @@ void Dialog::Build(const res::DialogTemplate& t, QWidget* owner) {
                 control = box;
                 break;
             }
+            case res::ItemKind::IpAddress:
+                control = new IpAddressEdit(widget);
+                break;
+            case res::ItemKind::DropList:
+                control = new QComboBox(widget);
+                break;
         }
         place(control, item);
         if (id >= 0) items_[id] = control;

@@ -215,8 +215,12 @@ public:
     Bytes bytes;
 
 private:
-    void Put16(Bytes& out, uint16_t v) { big_ ? bytes::AppendBe16(out, v) : bytes::AppendLe16(out, v); }
-    void Put32(Bytes& out, uint32_t v) { big_ ? bytes::AppendBe32(out, v) : bytes::AppendLe32(out, v); }
+    void Put16(Bytes& out, uint16_t v) {
+        big_ ? bytes::AppendBe16(out, v) : bytes::AppendLe16(out, v);
+    }
+    void Put32(Bytes& out, uint32_t v) {
+        big_ ? bytes::AppendBe32(out, v) : bytes::AppendLe32(out, v);
+    }
     void PutPacket(Bytes& out, uint64_t stamp, const Bytes& frame) {
         Put32(out, static_cast<uint32_t>(stamp >> 32));
         Put32(out, static_cast<uint32_t>(stamp));

@@ -17,12 +17,14 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "framework/Bytes.h"
 #include "tests/files/FileTestSupport.h"
 
 namespace netns {
@@ -126,11 +128,15 @@ inline bool DisableTxChecksumOffload(const std::string& interface) {
     return ok;
 }
 
-// The addresses of the two ends of the link; the IPv6 ones may be left empty.
+// The addresses of the two ends of the link; the IPv6 ones may be left empty, and so may the
+// hardware addresses (the kernel then picks them). A quiet link has IPv6 switched off on both
+// ends, so that neither sends anything (router solicitations, listener reports) on its own.
 struct LinkAddresses {
     std::string v4A, v4B;
     int v4Prefix = 24;
     std::string v6A, v6B;
+    std::string macA, macB;
+    bool quiet = false;
 };
 
 // Two namespaces joined by a veth pair. The destructor kills whatever still runs inside them
@@ -189,6 +195,14 @@ public:
             InA("ip addr add " + addresses.v4A + prefix + " brd + dev " + ifA),
             InB("ip addr add " + addresses.v4B + prefix + " brd + dev " + ifB),
         };
+        if (!addresses.macA.empty()) {
+            setup.push_back(InA("ip link set " + ifA + " address " + addresses.macA));
+            setup.push_back(InB("ip link set " + ifB + " address " + addresses.macB));
+        }
+        if (addresses.quiet) {
+            setup.push_back(InA("sysctl -qw net.ipv6.conf." + ifA + ".disable_ipv6=1"));
+            setup.push_back(InB("sysctl -qw net.ipv6.conf." + ifB + ".disable_ipv6=1"));
+        }
         if (!addresses.v6A.empty()) {
             setup.push_back(InA("ip -6 addr add " + addresses.v6A + "/64 dev " + ifA + " nodad"));
             setup.push_back(InB("ip -6 addr add " + addresses.v6B + "/64 dev " + ifB + " nodad"));
@@ -235,15 +249,18 @@ private:
     bool offloadOff_ = false;
 };
 
-// tcpdump writing everything on namespace A's end of the link to a pcap file.
+// tcpdump writing everything on namespace A's end of the link (or B's) to a pcap file.
 class Capture {
 public:
-    Capture(const NamespacePair& net, const std::string& pcap, const std::string& log)
+    Capture(const NamespacePair& net, const std::string& pcap, const std::string& log,
+            bool onB = false)
         : log_(log),
           // Immediate mode: otherwise the frames of a ring block not yet handed over when
           // tcpdump is stopped are lost.
-          tcpdump_(net.ArgvA({"tcpdump", "-i", net.ifA, "-n", "--immediate-mode", "-U", "-s", "0",
-                              "-w", pcap}),
+          tcpdump_((onB ? net.ArgvB({"tcpdump", "-i", net.ifB, "-n", "--immediate-mode", "-U",
+                                     "-s", "0", "-w", pcap})
+                        : net.ArgvA({"tcpdump", "-i", net.ifA, "-n", "--immediate-mode", "-U",
+                                     "-s", "0", "-w", pcap})),
                    log) {}
 
     // Waits until tcpdump says it listens.
@@ -258,6 +275,93 @@ public:
 private:
     std::string log_;
     Background tcpdump_;
+};
+
+// The frames of a pcap file as tcpdump writes it (either byte order, any link type), in order;
+// reading stops at the first record that does not fit.
+inline std::vector<filetest::Bytes> PcapFrames(const std::string& path) {
+    const filetest::Bytes file = filetest::ReadFile(path);
+    std::vector<filetest::Bytes> frames;
+    if (file.size() < 24) return frames;
+    const bool swapped = file[0] == 0xa1;  // the magic number written big-endian
+    auto u32 = [&](size_t at) {
+        return swapped ? bytes::LoadBe32(&file[at]) : bytes::LoadLe32(&file[at]);
+    };
+    for (size_t at = 24; at + 16 <= file.size();) {
+        const uint32_t captured = u32(at + 8);
+        if (captured > file.size() - at - 16) break;
+        frames.emplace_back(file.begin() + static_cast<long>(at + 16),
+                            file.begin() + static_cast<long>(at + 16 + captured));
+        at += 16 + captured;
+    }
+    return frames;
+}
+
+// One stored frame of an own-format capture file: its frame type and bytes.
+struct StoredFrame {
+    uint16_t frameType;
+    filetest::Bytes bytes;
+};
+inline std::vector<StoredFrame> OwnFileFrames(const std::string& path) {
+    const filetest::Bytes file = filetest::ReadFile(path);
+    std::vector<StoredFrame> frames;
+    bytes::Reader reader(file.data(), file.size());
+    while (reader.Remaining() >= 12) {
+        const uint16_t frameType = reader.Le16();
+        reader.Skip(2);
+        const uint32_t length = reader.Le32();
+        reader.Skip(4);
+        const auto data = reader.Bytes(length);
+        if (!reader.Ok()) break;
+        frames.push_back({frameType, filetest::Bytes(data.begin(), data.end())});
+    }
+    return frames;
+}
+
+// The peer sends the frames, in this order, from namespace B's end of the link (tcpreplay
+// reads them from a pcap file written to `pcap`). False with tcpreplay's output in error.
+inline bool SendFromB(const NamespacePair& net, const std::vector<filetest::Bytes>& frames,
+                      const std::string& pcap, std::string* error,
+                      const std::string& options = "") {
+    std::vector<filetest::PcapRecord> records;
+    for (const filetest::Bytes& frame : frames) records.push_back({0, 0, frame});
+    const filetest::Bytes file = filetest::PcapFile(records);
+    std::ofstream(pcap, std::ios::binary)
+        .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    return Shell(net.InB("tcpreplay -q " + options + " -i " + net.ifB + " " + pcap), error) == 0;
+}
+
+// The program's headless capture running in namespace A: `tidewatch --capture ...`, started
+// through the given prefix (for instance a change of user), its output in a log.
+class TidewatchCapture {
+public:
+    TidewatchCapture(const NamespacePair& net, const std::vector<std::string>& prefix,
+                     const std::string& program, const std::vector<std::string>& options,
+                     const std::string& log)
+        : log_(log), process_(Argv(net, prefix, program, options), log) {}
+
+    // Waits until the driver has started ("Capturing (...)" in the log), or the program ended.
+    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+        return WaitFor([&] { return Log().find("Capturing (") != std::string::npos; }, limit);
+    }
+    // Interrupts the capture; true when the program ended by itself, having written its file.
+    bool Stop() { return process_.Stop(SIGINT, std::chrono::seconds(10)); }
+    std::string Log() const { return FileText(log_); }
+
+private:
+    static std::vector<std::string> Argv(const NamespacePair& net,
+                                         const std::vector<std::string>& prefix,
+                                         const std::string& program,
+                                         const std::vector<std::string>& options) {
+        std::vector<std::string> argv = prefix;
+        argv.push_back(program);
+        argv.push_back("--capture");
+        argv.insert(argv.end(), options.begin(), options.end());
+        return net.ArgvA(argv);
+    }
+
+    std::string log_;
+    Background process_;
 };
 
 // One map per frame of the capture, from tshark field name to its value (fields without a value

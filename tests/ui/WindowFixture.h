@@ -8,7 +8,9 @@
 #include <QTableView>
 #include <QTreeWidget>
 #include <algorithm>
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -30,6 +32,22 @@
 #include "ui/DetailPane.h"
 #include "ui/PacketListModel.h"
 #include "ui/VizirMainWindow.h"
+
+// Drivers that start at once and deliver nothing: the window tests never capture on this
+// machine's interfaces (the live cases run the real drivers inside namespaces of their own).
+class IdleDrivers : public CaptureDrivers {
+public:
+    bool StartRawSocket() override { return true; }
+    void StopRawSocket() override {}
+    bool ReceiveRawSocket() override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return false;
+    }
+    bool StartNetMon() override { return true; }
+    void StopNetMon() override {}
+    bool StartPcap() override { return true; }
+    void StopPcap() override {}
+};
 
 struct ShownBox {
     std::string text;
@@ -70,6 +88,9 @@ protected:
         for (PacketColumnInfo& column : packetColumns) column.ascending = false;
         packetColumns[0].ascending = true;
         VizirMainWindow::SetAdministratorCheck([] { return 1; });
+        VizirMainWindow::SetCaptureDriversOverride(&idleDrivers);
+        // The interface dialogs are confirmed unseen unless a test opens them itself.
+        VizirMainWindow::SetInterfaceSelector([](int) { return true; });
         captureMethod.store(1);
         captureAllowed.store(1);
     }
@@ -84,6 +105,7 @@ protected:
         VizirMainWindow::SetInterfaceSelector(nullptr);
         VizirMainWindow::SetWaitHook(nullptr);
         VizirMainWindow::SetContextMenuChooser(nullptr);
+        VizirMainWindow::SetCaptureDriversOverride(nullptr);
         StopCapture();
         ClearStore();
         ResetFilters();
@@ -187,6 +209,7 @@ protected:
     std::string ErrorLogText() const;
 
     std::filesystem::path folder_;
+    IdleDrivers idleDrivers;
     std::unique_ptr<VizirMainWindow> window;
     std::vector<ShownBox> boxes;
     std::deque<int> answers;

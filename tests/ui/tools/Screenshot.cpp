@@ -2,13 +2,17 @@
 // (the HTTP request) selected with its layers expanded; written as a PNG image. With
 // --context-menu, the packet list's context menu is open on that row (capture method WinPCap, so
 // that every item shows), and the picture is taken from the screen. With --raw-data the detail
-// pane shows the Raw Data view.
+// pane shows the Raw Data view. With --address-dialog, --adapter-dialog or --network-dialog, the
+// picture is the interface dialog of the raw-socket, packet-capture or Network Monitor method, as
+// its Mode command opens it.
 //
-//     tw_screenshot [--context-menu | --raw-data] FILE.png [WIDTH HEIGHT]
+//     tw_screenshot [--context-menu | --raw-data | --address-dialog | --adapter-dialog |
+//                    --network-dialog] FILE.png [WIDTH HEIGHT]
 //
 // Run it on a display (scripts/screenshot starts a virtual one); it uses the settings folder of
 // the environment, so give it an empty one.
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMenu>
@@ -23,6 +27,7 @@
 
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
+#include "framework/gui/Dialog.h"
 #include "resources/Resources.h"
 #include "ui/DemoCapture.h"
 #include "ui/PacketListModel.h"
@@ -40,15 +45,20 @@ void Pump(int milliseconds) {
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
-    const bool contextMenu = argc > 1 && std::strcmp(argv[1], "--context-menu") == 0;
-    const bool rawData = argc > 1 && std::strcmp(argv[1], "--raw-data") == 0;
-    if (contextMenu || rawData) {
+    const char* mode = argc > 1 && std::strncmp(argv[1], "--", 2) == 0 ? argv[1] : "";
+    const bool contextMenu = std::strcmp(mode, "--context-menu") == 0;
+    const bool rawData = std::strcmp(mode, "--raw-data") == 0;
+    const bool addressDialog = std::strcmp(mode, "--address-dialog") == 0;
+    const bool adapterDialog = std::strcmp(mode, "--adapter-dialog") == 0;
+    const bool networkDialog = std::strcmp(mode, "--network-dialog") == 0;
+    if (*mode) {
         --argc;
         ++argv;
     }
-    if (argc != 2 && argc != 4) {
-        std::fprintf(stderr,
-                     "usage: tw_screenshot [--context-menu | --raw-data] FILE.png [WIDTH HEIGHT]\n");
+    if ((argc != 2 && argc != 4) ||
+        (*mode && !contextMenu && !rawData && !addressDialog && !adapterDialog && !networkDialog)) {
+        std::fprintf(stderr, "usage: tw_screenshot [--context-menu | --raw-data | --address-dialog | "
+                             "--adapter-dialog | --network-dialog] FILE.png [WIDTH HEIGHT]\n");
         return 2;
     }
     const int width = argc == 4 ? std::atoi(argv[2]) : 1000;
@@ -79,7 +89,32 @@ int main(int argc, char** argv) {
     Pump(500);
 
     QPixmap image;
-    if (contextMenu) {
+    if (addressDialog || adapterDialog) {
+        // The dialog as it opens, then cancelled: no setting changes.
+        Dialog::SetRunHook([&](Dialog& dialog) {
+            dialog.Handle()->show();
+            Pump(400);
+            image = dialog.Handle()->grab();
+            dialog.Press(res::kIdCancel);
+        });
+        window.Command(addressDialog ? res::kCmdModeRawSocket : res::kCmdModePcap);
+        Dialog::SetRunHook(nullptr);
+    } else if (networkDialog) {
+        // The Network Monitor provider's own dialog (a plain Qt dialog), then cancelled.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = window.MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
+            if (!dialog || !dialog->isVisible()) return;
+            poll.stop();
+            Pump(400);
+            image = dialog->grab();
+            dialog->reject();
+        });
+        poll.start(50);
+        window.Command(res::kCmdModeNetMon);
+    } else if (contextMenu) {
+        // The method only, without its dialog.
+        VizirMainWindow::SetInterfaceSelector([](int) { return true; });
         window.Command(res::kCmdModePcap);
         const QPoint point =
             list->visualRect(window.Model()->index(request, 3)).center() + QPoint(0, 2);

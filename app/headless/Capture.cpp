@@ -1,0 +1,220 @@
+// --capture: the capture loop with the drivers and no window, then the store written to a file;
+// --interfaces: what each capture method can capture on.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/headless/Modes.h"
+#include "capture/CaptureFilters.h"
+#include "capture/CaptureLoop.h"
+#include "capture/DriverSet.h"
+#include "capture/PacketStore.h"
+#include "files/CaptureFile.h"
+#include "framework/Registry.h"
+#include "framework/StringCollection.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The one place that writes the capture; the file's extension will choose among the formats.
+bool WriteCapture(const char* path) { return WriteOwnCapture(path); }
+
+std::atomic<int> stopSignal{0};
+std::atomic<long> packetGoal{-1};
+std::atomic<bool> goalReached{false};
+
+void OnStopSignal(int signal) { stopSignal.store(signal); }
+
+// The frame callbacks stop storing at the packet count asked for, so that the file holds exactly
+// that many however fast frames come.
+bool BelowGoal() {
+    const long goal = packetGoal.load(std::memory_order_relaxed);
+    if (goal < 0 || GetPacketStore().Count() < goal) return true;
+    goalReached.store(true);
+    return false;
+}
+void RawIpUpToGoal(const uint8_t* data, uint32_t length) {
+    if (BelowGoal()) OnRawIpFrame(data, length);
+}
+void EthernetUpToGoal(const uint8_t* data, uint32_t length) {
+    if (BelowGoal()) OnEthernetFrame(data, length);
+}
+
+// Keeps the capture-state text of pane 1, for the message when the capture cannot start.
+class CaptureStatusView : public ArrivalView {
+public:
+    void AddPacketRow(uint32_t) override {}
+    void SetStatusText(int pane, const char* text) override {
+        if (pane != 1) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        state_ = text;
+    }
+    std::string State() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return state_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::string state_;
+};
+
+std::atomic<uint8_t>& RunningFlag(int method) {
+    return method == 1 ? rawSocketRunning : method == 2 ? netMonRunning : pcapRunning;
+}
+
+template <class Check>
+bool WaitUntil(Check check, std::chrono::milliseconds limit) {
+    const auto deadline = Clock::now() + limit;
+    while (!check()) {
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// A status text without the two blanks the status bar puts before it.
+std::string StatusText(const std::string& pane) {
+    return pane.rfind("  ", 0) == 0 ? pane.substr(2) : pane;
+}
+
+void InstallStopSignals() {
+    struct sigaction action{};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+int RunCapture(const HeadlessOptions& options) {
+    static CaptureStatusView view;
+    // Told once, as the window does at start; the drivers then fail to start.
+    if (IsUserAdministrator() == 0) std::fprintf(stderr, "%s\n", kNotAdministratorWarning);
+    // Constructed in the window's order; each reads its stored interface.
+    IPCAP pcap;
+    INetMon netMon;
+    IWSACap rawSocket;
+    // An interface named on the command line serves this run only: the stored one is put back
+    // before the drivers store theirs.
+    const uint32_t storedAddress = rawSocket.CaptureAddress();
+    const std::string storedDevice = pcap.DeviceName();
+    const std::string storedNetwork = netMon.HardwareAddress();
+
+    int method = options.method;
+    if (method == 0) {
+        const uint32_t stored = ReadRegNumber("CaptureMethod", 1);
+        method = stored >= 1 && stored <= 3 ? static_cast<int>(stored) : 1;
+    }
+    if (options.addressGiven) rawSocket.SetCaptureAddress(options.address);
+    bool networkFound = true;
+    if (!options.device.empty()) {
+        if (method == 2) {
+            networkFound = netMon.ChooseNetworkByName(options.device.c_str());
+        } else {
+            pcap.SetDeviceName(options.device.c_str());
+        }
+    }
+    if (method == 1) rawSocket.Init(nullptr, nullptr, RawIpUpToGoal);
+    if (method == 2) netMon.Init(nullptr, nullptr, EthernetUpToGoal);
+    if (method == 3) pcap.Init(nullptr, nullptr, EthernetUpToGoal);
+
+    packetGoal.store(options.count);
+    DriverSet drivers(rawSocket, netMon, pcap);
+    captureMethod.store(method);
+    SetArrivalView(&view);
+    SetCaptureDrivers(&drivers);
+    InstallStopSignals();
+    StartCaptureThread();
+    StartCapture();
+
+    std::atomic<uint8_t>& running = RunningFlag(method);
+    const auto started = Clock::now();
+    bool everRan = false;
+    for (;;) {
+        if (!everRan && running.load() != 0) {
+            everRan = true;
+            // The state the window shows in its status bar, so a caller knows frames are taken.
+            std::fprintf(stderr, "%s\n", StatusText(view.State()).c_str());
+        }
+        if (stopSignal.load() || goalReached.load() || !IsCapturing()) break;
+        if (options.seconds >= 0 && everRan &&
+            Clock::now() - started >= std::chrono::seconds(options.seconds)) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    everRan |= running.load() != 0;
+    StopCapture();
+    // The loop stops the driver on its next pass.
+    WaitUntil([&] { return running.load() == 0; }, std::chrono::seconds(10));
+    SetCaptureDrivers(nullptr);
+
+    uint64_t received = 0, dropped = 0;
+    const bool counted = method == 1   ? rawSocket.KernelCounts(received, dropped)
+                         : method == 2 ? netMon.KernelCounts(received, dropped)
+                                       : pcap.KernelCounts(received, dropped);
+    NetMonStatistics batches{};
+    const bool batched = method == 2 && netMon.QueryStatistics(&batches) && batches.batches > 0;
+    rawSocket.SetCaptureAddress(storedAddress);
+    pcap.SetDeviceName(storedDevice.c_str());
+    netMon.SetHardwareAddress(storedNetwork.c_str());
+
+    if (!everRan) {
+        std::fprintf(stderr, "tidewatch: the capture could not start: %s\n",
+                     StatusText(view.State()).c_str());
+        if (method == 3 && !pcap.OpenError().empty()) {
+            std::fprintf(stderr, "tidewatch: %s\n", pcap.OpenError().c_str());
+        }
+        if (!networkFound) {
+            std::fprintf(stderr, "tidewatch: the Network Monitor provider has no network %s\n",
+                         options.device.c_str());
+        }
+        return 1;
+    }
+    if (!WriteCapture(options.write.c_str())) {
+        std::fprintf(stderr, "tidewatch: cannot write %s\n", options.write.c_str());
+        return 1;
+    }
+    std::printf("%d packets captured\n", GetPacketStore().Count());
+    if (counted) {
+        std::printf("%llu packets received by the kernel\n%llu packets dropped by the kernel\n",
+                    static_cast<unsigned long long>(received),
+                    static_cast<unsigned long long>(dropped));
+    }
+    if (batched) {
+        std::printf("%llu batches from the provider, %.1f frames each on average, %u at most\n",
+                    static_cast<unsigned long long>(batches.batches),
+                    static_cast<double>(batches.delivered) / static_cast<double>(batches.batches),
+                    batches.largestBatch);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+int RunInterfaces(const HeadlessOptions&) {
+    StringCollection addresses(false), networks(false), adapters(false);
+    IWSACap::ListAddresses(addresses);
+    {
+        INetMon netMon;
+        netMon.ListNetworks(networks);
+    }
+    {
+        IPCAP pcap;
+        pcap.ListAdapters(adapters);
+    }
+    std::printf("Method 1 (--address):\n");
+    for (int i = 0; i < addresses.Count(); ++i) std::printf("  %s\n", addresses.Get(i));
+    std::printf("Method 2 (--method 2 --device):\n");
+    for (int i = 0; i < networks.Count(); ++i) std::printf("  %s\n", networks.Get(i));
+    std::printf("Method 3 (--device):\n");
+    for (int i = 0; i < adapters.Count(); ++i) std::printf("  %s\n", adapters.Get(i));
+    return 0;
+}

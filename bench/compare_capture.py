@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Live capture at top speed, against tcpdump, inside network namespaces made for the run.
+
+A peer namespace sends the 65,536 mixed frames of bench/gen_traffic with `tcpreplay --topspeed`
+over a veth pair, three times; each time tcpdump -w /dev/null captures on the other end together
+with one of:
+  (a) tidewatch --capture --method 3   (b) the window, offscreen, method 3
+  (c) tidewatch --capture --method 1   (its share: the IPv4 frames)
+  (d) tidewatch --capture --method 2   (e) the Network Monitor provider alone (netmon_delivery)
+For each capturer: frames sent, frames stored, received and dropped by the kernel, the send rate,
+and the capturing process's CPU time (user + system) in total and for the burst alone, with the
+ratios to tcpdump's; for (b) the
+window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
+
+    sudo bench/compare_capture.py [BUILD_DIR]     (default: build/release, built here)
+"""
+import os
+import re
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
+TAG = str(os.getpid() % 100000)
+NS_A, NS_B, IF_A, IF_B = "twbA" + TAG, "twbB" + TAG, "twba" + TAG, "twbb" + TAG
+ADDRESS_A = "10.215.0.1"
+
+
+def run(*args, **kw):
+    return subprocess.run(list(args), check=True, capture_output=True, text=True, **kw)
+
+
+def in_ns(ns, *args):
+    return ["ip", "netns", "exec", ns] + list(args)
+
+
+class Process:
+    """A capturer started in namespace A; its CPU time comes from wait4 (ip netns exec execs)."""
+
+    def __init__(self, argv, log):
+        self.log = log
+        self.file = open(log, "w+")
+        self.proc = subprocess.Popen(argv, stdout=self.file, stderr=subprocess.STDOUT)
+
+    def wait_for(self, text, limit=10.0):
+        deadline = time.time() + limit
+        while time.time() < deadline:
+            if text in open(self.log).read():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def finish(self, interrupt=True, limit=60.0):
+        if interrupt:
+            self.proc.send_signal(signal.SIGINT)
+        deadline = time.time() + limit
+        while True:
+            pid, status, usage = os.wait4(self.proc.pid, os.WNOHANG)
+            if pid:
+                break
+            if time.time() > deadline:
+                self.proc.kill()
+                pid, status, usage = os.wait4(self.proc.pid, 0)
+                break
+            time.sleep(0.05)
+        self.proc.returncode = status
+        self.file.close()
+        return usage.ru_utime + usage.ru_stime, open(self.log).read()
+
+
+def thread_cpu(pid):
+    """CPU time so far of the process's live threads, in seconds (None when it has ended)."""
+    total = 0
+    try:
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
+                total += int(stat.read().split()[0])
+    except OSError:
+        return None
+    return total / 1e9
+
+
+def number(pattern, text):
+    found = re.search(pattern, text)
+    return int(found.group(1)) if found else -1
+
+
+def ipv4_frames(pcap):
+    data = open(pcap, "rb").read()
+    count, at = 0, 24
+    while at + 16 <= len(data):
+        captured = struct.unpack_from("<I", data, at + 8)[0]
+        frame = data[at + 16: at + 16 + captured]
+        count += len(frame) >= 14 and frame[12:14] == b"\x08\x00"
+        at += 16 + captured
+    return count
+
+
+def burst(traffic, capturer_argv, ready_text, self_ending, name):
+    dump = Process(in_ns(NS_A, "tcpdump", "-i", IF_A, "-n", "-w", "/dev/null"),
+                   os.path.join(work, "tcpdump.log"))
+    capturer = Process(capturer_argv, os.path.join(work, name + ".log"))
+    if not dump.wait_for("listening on") or not capturer.wait_for(ready_text):
+        dump.finish()
+        capturer.finish()
+        sys.exit("compare_capture: a capturer did not start:\n" + open(capturer.log).read())
+    time.sleep(0.3)
+    before = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
+    started = time.time()
+    replay = run(*in_ns(NS_B, "tcpreplay", "--topspeed", "-i", IF_B, traffic))
+    elapsed = time.time() - started
+    sent = number(r"Successful packets:\s+(\d+)", replay.stdout)
+    rate = re.search(r"([\d.]+) pps", replay.stdout)
+    time.sleep(1.5)
+    # The burst alone, without start-up and the writing of the file; only while the capturer's
+    # threads all live (one that ended takes its time along).
+    after = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
+    burst_cpu = [None if b is None or a is None else a - b for b, a in zip(before, after)]
+    cpu, log = capturer.finish(interrupt=not self_ending)
+    dump_cpu, dump_log = dump.finish()
+    return {"sent": sent, "rate": float(rate.group(1)) if rate else sent / elapsed,
+            "cpu": cpu, "log": log, "dump_cpu": dump_cpu, "burst_cpu": burst_cpu,
+            "dump_stored": number(r"(\d+) packets? captured", dump_log),
+            "dump_dropped": number(r"(\d+) packets? dropped by kernel", dump_log)}
+
+
+def report(label, result, stored, received, dropped, expected):
+    per_frame = result["cpu"] / max(result["sent"], 1) * 1e6
+    dump_per_frame = result["dump_cpu"] / max(result["sent"], 1) * 1e6
+    print(f"{label}")
+    print(f"  sent {result['sent']} frames at {result['rate']:.0f} frames/s")
+    print(f"  stored {stored} of {expected} expected; kernel received {received}, dropped {dropped}")
+    print(f"  CPU {result['cpu']:.3f} s ({per_frame:.2f} us/frame); tcpdump {result['dump_cpu']:.3f} s "
+          f"({dump_per_frame:.2f} us/frame), ratio {result['cpu'] / max(result['dump_cpu'], 1e-6):.2f}")
+    own, dump = result["burst_cpu"]
+    if own is not None and dump is not None:
+        sent = max(result["sent"], 1)
+        print(f"  CPU for the burst alone {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} us/frame); "
+              f"tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame), "
+              f"ratio {own / max(dump, 1e-6):.2f}")
+    print(f"  tcpdump stored {result['dump_stored']}, dropped {result['dump_dropped']}")
+
+
+if os.geteuid() != 0:
+    sys.exit("compare_capture: needs root (network namespaces)")
+for tool in ("tcpdump", "tcpreplay", "ip"):
+    if subprocess.run(["sh", "-c", "command -v " + tool], capture_output=True).returncode:
+        sys.exit(f"compare_capture: {tool} is not installed (scripts/setup test)")
+if not os.path.exists(os.path.join(BUILD, "build.ninja")):
+    run("cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo")
+run("ninja", "-C", BUILD, "tidewatch", "gen_traffic", "bench_live_window", "netmon_delivery")
+
+work = tempfile.mkdtemp()
+os.environ["XDG_CONFIG_HOME"] = work  # the runs' settings stay out of the user's
+os.environ["XDG_STATE_HOME"] = work
+traffic = os.path.join(work, "traffic.pcap")
+run(os.path.join(BUILD, "bench", "gen_traffic"), traffic)
+frames = 65536
+ipv4 = ipv4_frames(traffic)
+try:
+    run("ip", "netns", "add", NS_A)
+    run("ip", "netns", "add", NS_B)
+    run("ip", "link", "add", IF_A, "type", "veth", "peer", "name", IF_B)
+    run("ip", "link", "set", IF_A, "netns", NS_A)
+    run("ip", "link", "set", IF_B, "netns", NS_B)
+    for ns, interface, address in ((NS_A, IF_A, ADDRESS_A), (NS_B, IF_B, "10.215.0.2")):
+        run(*in_ns(ns, "sysctl", "-qw", f"net.ipv6.conf.{interface}.disable_ipv6=1"))
+        run(*in_ns(ns, "ip", "addr", "add", address + "/24", "dev", interface))
+        run(*in_ns(ns, "ip", "link", "set", interface, "up"))
+    tidewatch = os.path.join(BUILD, "tidewatch")
+    window = os.path.join(BUILD, "bench", "bench_live_window")
+    out = os.path.join(work, "out.tdw")
+
+    a = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "3", "--device", IF_A,
+                             "--write", out), "Capturing (", False, "a")
+    report("(a) tidewatch --capture --method 3", a, number(r"(\d+) packets captured", a["log"]),
+           number(r"(\d+) packets received", a["log"]), number(r"(\d+) packets dropped", a["log"]),
+           frames)
+    b = burst(traffic, in_ns(NS_A, window, "--method", "3", "--device", IF_A, "--frames",
+                             str(frames), "--seconds", "30"), "ready", True, "b")
+    report("(b) the window, offscreen, method 3", b, number(r"stored (\d+)", b["log"]),
+           number(r"received (\d+)", b["log"]), number(r"dropped (\d+)", b["log"]), frames)
+    stall = number(r"stall (\d+) ms", b["log"])
+    print(f"  longest event-loop stall {stall} ms (target: at most 100)")
+    c = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A,
+                             "--write", out), "Capturing (", False, "c")
+    report("(c) tidewatch --capture --method 1 (IPv4 share)", c,
+           number(r"(\d+) packets captured", c["log"]), number(r"(\d+) packets received", c["log"]),
+           number(r"(\d+) packets dropped", c["log"]), ipv4)
+    d = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "2", "--device", IF_A,
+                             "--write", out), "Capturing (", False, "d")
+    report("(d) tidewatch --capture --method 2", d, number(r"(\d+) packets captured", d["log"]),
+           number(r"(\d+) packets received", d["log"]), number(r"(\d+) packets dropped", d["log"]),
+           frames)
+    print("  " + (re.search(r"\d+ batches from the provider.*", d["log"]) or ["no batches"])[0])
+    e = burst(traffic, in_ns(NS_A, os.path.join(BUILD, "bench", "netmon_delivery"), IF_A),
+              "listening on", False, "e")
+    report("(e) the Network Monitor provider alone, each frame copied once", e,
+           number(r"(\d+) frames,", e["log"]), number(r"(\d+) received by the kernel", e["log"]),
+           number(r"(\d+) dropped", e["log"]), frames)
+    print("  " + (re.search(r"\d+ batches, .*", e["log"]) or ["no batches"])[0])
+finally:
+    subprocess.run(["ip", "netns", "del", NS_A], capture_output=True)
+    subprocess.run(["ip", "netns", "del", NS_B], capture_output=True)
+    subprocess.run(["rm", "-rf", work])

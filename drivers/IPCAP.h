@@ -1,0 +1,97 @@
+// Capture method 3: Ethernet frames from one adapter through the packet-capture library
+// (libpcap), loaded at run time, received on a thread of the driver's own. Also the driver
+// through which stored packets are sent back onto the wire.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "drivers/ICapture.h"
+#include "framework/str.h"
+
+class StringCollection;
+struct pcap;
+struct pcap_if;
+struct pcap_pkthdr;
+struct pcap_stat;
+
+class IPCAP : public ICapture {
+public:
+    // Reads "CaptureDevice", loads the library and binds its entry points.
+    IPCAP();
+    // Stops, unloads the library and writes "CaptureDevice".
+    ~IPCAP();
+    IPCAP(const IPCAP&) = delete;
+    IPCAP& operator=(const IPCAP&) = delete;
+
+    // True only when the seven required entry points are there and an adapter is named.
+    bool Init(void* instance, QWidget* parentWindow, CaptureCallback callback) override;
+    // Opens the adapter when needed and starts the receive thread; true while running.
+    bool Start();
+    // Ends the receive thread, then closes the adapter; always true.
+    bool Stop();
+    // "Select Network Adapter"; true on OK.
+    bool SelectInterface();
+    // One text per adapter, "name (description)" or "name (no description)".
+    void ListAdapters(StringCollection& out);
+    void SetDeviceName(const char* name);
+    const char* DeviceName() const { return deviceName_.c_str(); }
+    // Sends one frame on the open adapter; true when the library reports it sent.
+    bool SendPacket(const uint8_t* data, uint32_t length);
+
+    // What the kernel counted for the last capture period (received, dropped); false when the
+    // library could not say.
+    bool KernelCounts(uint64_t& received, uint64_t& dropped);
+    // The library's reason for the last failed open; empty when there was none.
+    const std::string& OpenError() const { return openError_; }
+
+    // The adapter dialog, installed by the user interface (none: SelectInterface is false).
+    using AdapterDialog = int (*)(void* instance, QWidget* parent, IPCAP* driver);
+    static void SetAdapterDialog(AdapterDialog dialog);
+
+    // The file names tried, in order, when the library is loaded; tests name a missing one.
+    static void SetLibraryNamesForTesting(const char* const* names);
+
+private:
+    using Handler = void (*)(uint8_t*, const pcap_pkthdr*, const uint8_t*);
+    static void OnPacket(uint8_t* user, const pcap_pkthdr* header, const uint8_t* data);
+    void CaptureThread();
+    pcap* Open();
+    void TakeCounts(pcap* handle);  // under handleLock_
+
+    std::atomic<bool> running_{false};
+    std::atomic<pcap*> handle_{nullptr};
+    str deviceName_;
+    void* library_ = nullptr;
+
+    // The seven entry points the driver requires.
+    int (*nextEx_)(pcap*, pcap_pkthdr**, const uint8_t**) = nullptr;
+    pcap* (*openLive_)(const char*, int, int, int, char*) = nullptr;
+    void (*close_)(pcap*) = nullptr;
+    void (*freeAllDevs_)(pcap_if*) = nullptr;
+    int (*findAllDevs_)(pcap_if**, char*) = nullptr;
+    int (*sendPacket_)(pcap*, const uint8_t*, int) = nullptr;
+    int (*dispatch_)(pcap*, int, Handler, uint8_t*) = nullptr;
+    // Used when present: a larger kernel buffer than pcap_open_live gives, a prompt end of the
+    // receive thread, and the kernel's counts.
+    pcap* (*create_)(const char*, char*) = nullptr;
+    int (*setSnaplen_)(pcap*, int) = nullptr;
+    int (*setPromisc_)(pcap*, int) = nullptr;
+    int (*setTimeout_)(pcap*, int) = nullptr;
+    int (*setBufferSize_)(pcap*, int) = nullptr;
+    int (*activate_)(pcap*) = nullptr;
+    char* (*getErr_)(pcap*) = nullptr;
+    void (*breakLoop_)(pcap*) = nullptr;
+    int (*stats_)(pcap*, pcap_stat*) = nullptr;
+
+    std::thread thread_;
+    // Held to close the handle and to send or read counts on it: a send from the interface
+    // thread never uses a handle that the capture thread is closing.
+    std::mutex handleLock_;
+    std::string openError_;
+    uint64_t received_ = 0, dropped_ = 0;
+    bool counted_ = false;
+};
