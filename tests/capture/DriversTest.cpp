@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "drivers/INetMon.h"
 #include "drivers/IPCAP.h"
 #include "drivers/IWSACap.h"
 #include "framework/ErrorLog.h"
@@ -79,13 +78,6 @@ TEST_F(Drivers, TheRawSocketDriverReportsEachFailedStartAndKeepsNoSocket) {
         EXPECT_EQ(found, attempt);
         EXPECT_FALSE(driver.ReceiveNext());  // no socket
     }
-}
-
-TEST_F(Drivers, TheNetworkMonitorDriverIsNotInstalledYet) {
-    INetMon driver;
-    EXPECT_FALSE(driver.Init(nullptr, nullptr, nullptr));
-    EXPECT_EQ(Reported("INetMon - Netmon not installed"), 1);
-    EXPECT_FALSE(driver.Start());
 }
 
 }  // namespace
