@@ -1,10 +1,12 @@
 #include "capture/PacketStore.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "capture/CaptureFilters.h"
+#include "capture/FramePool.h"
 #include "decode/FrameSummary.h"
 #include "decode/Names.h"
 #include "framework/ErrorLog.h"
@@ -13,6 +15,22 @@
 namespace {
 
 std::atomic<ArrivalView*> arrivalView{nullptr};
+
+// The bytes of the stored frames.
+FramePool& FrameStore() {
+    static FramePool pool;
+    return pool;
+}
+
+// "<index> / <limit>" without printf, which would cost more than the rest of storing a frame.
+void CountText(uint32_t index, int32_t limit, char (&text)[32]) {
+    char* end = std::to_chars(text, text + 12, index).ptr;
+    *end++ = ' ';
+    *end++ = '/';
+    *end++ = ' ';
+    end = std::to_chars(end, text + 31, limit).ptr;
+    *end = '\0';
+}
 
 }  // namespace
 
@@ -73,6 +91,7 @@ void ClearStore() {
     PacketStore& store = GetPacketStore();
     const int32_t count = store.Count();
     for (int32_t i = 0; i < count; ++i) ResetRecord(store.records[i]);
+    FrameStore().Clear();
     store.count.store(0, std::memory_order_release);
     store.startTick.store(0, std::memory_order_release);
 }
@@ -115,7 +134,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
                              : TickCount() - store.startTick.load(std::memory_order_acquire);
 
     slot.length = length;
-    slot.data.reset(new (std::nothrow) uint8_t[length]);
+    slot.data = FrameBytes(FrameStore().Take(length), FrameBytesDeleter{false});
     if (!slot.data) {
         Report(nullptr, 0, "Could not allocate space for packet.", 3);
         ResetRecord(slot);
@@ -124,6 +143,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     std::memcpy(slot.data.get(), data, length);
 
     if (TestCaptureFilters(GetCaptureFilterSet(), slot) == 0) {
+        FrameStore().GiveBack(slot.data.get(), length);
         ResetRecord(slot);
         return 1;
     }
@@ -132,7 +152,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     if (view) view->AddPacketRow(slot.index);
     if (updateStatus && view) {
         char text[32];
-        std::snprintf(text, sizeof text, "%u / %d", slot.index, store.limit);
+        CountText(slot.index, store.limit, text);
         ShowStatus(text, 2);
     }
     store.count.store(count + 1, std::memory_order_release);

@@ -7,6 +7,16 @@
 
 #include "framework/str.h"
 
+// A record's frame bytes: its own (the default: freed with the record) or lent by the store,
+// which frees the bytes of all its records at once when it is cleared.
+struct FrameBytesDeleter {
+    bool owned = true;
+    void operator()(uint8_t* bytes) const {
+        if (owned) delete[] bytes;
+    }
+};
+using FrameBytes = std::unique_ptr<uint8_t[], FrameBytesDeleter>;
+
 struct PacketRecord {
     uint32_t index = 0;
     uint32_t timeOffset = 0;  // ms from the capture start tick, or as the file gives it
@@ -18,5 +28,5 @@ struct PacketRecord {
     uint16_t sourcePort = 0;
     uint16_t destinationPort = 0;
     uint32_t length = 0;
-    std::unique_ptr<uint8_t[]> data;
+    FrameBytes data;
 };

@@ -363,11 +363,26 @@ void VizirMainWindow::SetStatusText(int pane, const char* text) {
         return;
     }
     QWidget* shell = MainWidget();
-    if (!shell) return;
+    if (!shell || pane < 0 || pane >= static_cast<int>(pendingStatus_.size())) return;
+    // The latest text of the pane waits here and one queued call at a time shows it: a capture
+    // at full speed then costs the interface one update per event-loop turn, not one a frame.
+    PendingStatus& pending = pendingStatus_[static_cast<size_t>(pane)];
+    {
+        std::lock_guard<std::mutex> guard(pending.lock);
+        pending.text.assign(text ? text : "");
+        if (pending.posted) return;
+        pending.posted = true;
+    }
     QMetaObject::invokeMethod(
         shell,
-        [this, pane, copy = QByteArray(text ? text : "")] {
-            AppMainWindow::SetStatusText(copy.constData(), pane);
+        [this, pane, &pending] {
+            std::string shown;
+            {
+                std::lock_guard<std::mutex> guard(pending.lock);
+                shown = pending.text;
+                pending.posted = false;
+            }
+            AppMainWindow::SetStatusText(shown.c_str(), pane);
         },
         Qt::QueuedConnection);
 }

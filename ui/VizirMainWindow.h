@@ -4,7 +4,9 @@
 
 #include <QElapsedTimer>
 #include <QPoint>
+#include <array>
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -170,5 +172,12 @@ private:
     bool closeAfterLoad_ = false;
     str skippedNotice_;  // what the last load did not store, shown when its open has ended
     QElapsedTimer sinceEvents_;
+    // Status texts from other threads, the latest per pane, until the interface shows them.
+    struct PendingStatus {
+        std::mutex lock;
+        std::string text;
+        bool posted = false;
+    };
+    std::array<PendingStatus, 3> pendingStatus_;
     int refreshesSinceEvents_ = 0;
 };

@@ -1,0 +1,66 @@
+#include "capture/FramePool.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// Blocks start on a huge-page boundary so that the kernel may back them with huge pages: a
+// block's first touch then costs two faults instead of a thousand.
+constexpr size_t kHugePage = size_t{2} << 20;
+
+}  // namespace
+
+FramePool::~FramePool() {
+    for (const Block& block : blocks_) FreeBlock(block);
+}
+
+FramePool::Block FramePool::NewBlock(size_t size) {
+    size = (size + kHugePage - 1) / kHugePage * kHugePage;
+    auto* bytes = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, size));
+    if (bytes) madvise(bytes, size, MADV_HUGEPAGE);
+    return {bytes, size};
+}
+
+void FramePool::FreeBlock(const Block& block) { std::free(block.bytes); }
+
+uint8_t* FramePool::Take(size_t n) {
+    while (current_ < blocks_.size()) {
+        const Block& block = blocks_[current_];
+        if (block.size - used_ >= n) {
+            uint8_t* p = block.bytes + used_;
+            used_ += n;
+            return p;
+        }
+        ++current_;
+        used_ = 0;
+    }
+    const Block block = NewBlock(n > kBlockSize ? n : kBlockSize);
+    if (!block.bytes) return nullptr;
+    try {
+        blocks_.push_back(block);
+    } catch (const std::bad_alloc&) {
+        FreeBlock(block);
+        return nullptr;
+    }
+    current_ = blocks_.size() - 1;
+    used_ = n;
+    return block.bytes;
+}
+
+void FramePool::GiveBack(const uint8_t* p, size_t n) {
+    if (current_ < blocks_.size() && used_ >= n && blocks_[current_].bytes + used_ - n == p) {
+        used_ -= n;
+    }
+}
+
+void FramePool::Clear() {
+    while (blocks_.size() > kKeptBlocks) {
+        FreeBlock(blocks_.back());
+        blocks_.pop_back();
+    }
+    current_ = 0;
+    used_ = 0;
+}
