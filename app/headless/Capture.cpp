@@ -22,9 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The one place that writes the capture; the file's extension will choose among the formats.
-bool WriteCapture(const char* path) { return WriteOwnCapture(path); }
-
 std::atomic<int> stopSignal{0};
 std::atomic<long> packetGoal{-1};
 std::atomic<bool> goalReached{false};
@@ -145,6 +142,12 @@ int RunCapture(const HeadlessOptions& options) {
             std::fprintf(stderr, "%s\n", StatusText(view.State()).c_str());
         }
         if (stopSignal.load() || goalReached.load() || !IsCapturing()) break;
+        // A full store, or the count asked for, ends the capture without waiting for a frame
+        // beyond it (which may never come).
+        const int32_t stored = GetPacketStore().Count();
+        if (stored >= PacketStore::kLimit || (options.count >= 0 && stored >= options.count)) {
+            break;
+        }
         if (options.seconds >= 0 && everRan &&
             Clock::now() - started >= std::chrono::seconds(options.seconds)) {
             break;
@@ -179,7 +182,8 @@ int RunCapture(const HeadlessOptions& options) {
         }
         return 1;
     }
-    if (!WriteCapture(options.write.c_str())) {
+    // The format the file name's extension names: .pcap/.cap libpcap, .pcapng, else our own.
+    if (!WriteCaptureFile(options.write.c_str())) {
         std::fprintf(stderr, "tidewatch: cannot write %s\n", options.write.c_str());
         return 1;
     }
