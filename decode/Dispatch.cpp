@@ -5,8 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "decode/PacketRecord.h"
-#include "framework/Bytes.h"
 #include "decode/BONE.h"
 #include "decode/DHCP.h"
 #include "decode/DNS.h"
@@ -14,18 +12,16 @@
 #include "decode/IPHeaders.h"
 #include "decode/LinkHeaders.h"
 #include "decode/NetBIOS.h"
+#include "decode/PacketRecord.h"
 #include "decode/TransportHeaders.h"
 #include "decode/rwho.h"
+#include "framework/Bytes.h"
 
 std::atomic<DecodeViewKind> DecodeView{DecodeViewKind::PacketParser};
 std::mutex DecodeLock;
 
 namespace {
 
-constexpr uint16_t kTypeIPv4 = 0x0800;
-constexpr uint16_t kTypeIPv6 = 0x86dd;
-constexpr uint16_t kTypeARP = 0x0806;
-constexpr uint16_t kTypeRARP = 0x8035;
 constexpr uint16_t kTypeDECDNARemoteConsole = 0x6002;
 constexpr uint16_t kTypeBONE = 0x0003;  // an 802.3 frame with DSAP 0x03
 

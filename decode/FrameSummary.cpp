@@ -4,15 +4,6 @@
 #include "decode/LinkHeaders.h"
 #include "decode/TransportHeaders.h"
 
-namespace {
-
-constexpr uint16_t kTypeIPv4 = 0x0800;
-constexpr uint16_t kTypeIPv6 = 0x86DD;
-constexpr uint16_t kTypeARP = 0x0806;
-constexpr uint16_t kTypeRARP = 0x8035;
-
-}  // namespace
-
 bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record) {
     const uint8_t* cursor = data;
     int32_t remaining = static_cast<int32_t>(length);

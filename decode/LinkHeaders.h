@@ -11,6 +11,12 @@
 
 class str;
 
+// The Ethernet types the program tells apart when it walks a frame.
+inline constexpr uint16_t kTypeIPv4 = 0x0800;
+inline constexpr uint16_t kTypeIPv6 = 0x86DD;
+inline constexpr uint16_t kTypeARP = 0x0806;
+inline constexpr uint16_t kTypeRARP = 0x8035;
+
 class SNAPHeader : public Packet {
 public:
     bool Build(uint8_t*& cursor, int32_t& remaining) override;

@@ -1,11 +1,9 @@
 #include "files/LinkTypes.h"
 
+#include "decode/LinkHeaders.h"
 #include "framework/Bytes.h"
 
 namespace {
-
-constexpr uint16_t kTypeIPv4 = 0x0800;
-constexpr uint16_t kTypeIPv6 = 0x86DD;
 
 // Address families of IPv4 and of IPv6 as the BSDs, Linux, macOS and others number it.
 bool IsIpFamily(uint32_t family) {

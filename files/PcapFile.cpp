@@ -4,6 +4,7 @@
 // captured length, wire length) and the captured bytes. Written: microseconds, little-endian.
 #include <array>
 
+#include "decode/LinkHeaders.h"
 #include "files/LoaderSupport.h"
 #include "files/WriterSupport.h"
 
@@ -93,7 +94,7 @@ bool WritePcapCapture(const char* path) {
         if (wrap) {
             // Zero addresses, and the type the IP version names.
             const bool v6 = record.length > 0 && record.data[0] >> 4 == 6;
-            bytes::StoreBe16(&header[28], v6 ? 0x86DD : 0x0800);
+            bytes::StoreBe16(&header[28], v6 ? kTypeIPv6 : kTypeIPv4);
         }
         writer::Put(file, header.data(), wrap ? header.size() : 16);
         writer::Put(file, record.data.get(), record.length);
