@@ -238,7 +238,9 @@ TEST_F(LiveCapture, WithoutTheProviderOnlyMethod2IsUnavailable) {
     EXPECT_NE(log.find("INetMon - Netmon not installed"), std::string::npos) << log;
     EXPECT_NE(log.find("Not Capturing (Network Monitor Packet Provider)"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(Path("method2.tdw")));
-    EXPECT_EQ(BytesOf(netns::OwnFileFrames(Path("method3.tdw")), 2), SendMixAndCollect({pcap.get()}));
+    // Sent and collected first: the file is complete only once the capture has ended.
+    const std::vector<Bytes> seen = SendMixAndCollect({pcap.get()});
+    EXPECT_EQ(BytesOf(netns::OwnFileFrames(Path("method3.tdw")), 2), seen);
 }
 
 }  // namespace

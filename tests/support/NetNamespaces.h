@@ -342,7 +342,14 @@ public:
 
     // Waits until the driver has started ("Capturing (...)" in the log), or the program ended.
     bool Started(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-        return WaitFor([&] { return Log().find("Capturing (") != std::string::npos; }, limit);
+        // A line of its own: "Not Capturing (...)" must not count.
+        return WaitFor(
+            [&] {
+                const std::string log = Log();
+                return log.rfind("Capturing (", 0) == 0 ||
+                       log.find("\nCapturing (") != std::string::npos;
+            },
+            limit);
     }
     // Interrupts the capture; true when the program ended by itself, having written its file.
     bool Stop() { return process_.Stop(SIGINT, std::chrono::seconds(10)); }
