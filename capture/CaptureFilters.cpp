@@ -20,6 +20,7 @@ void CaptureFilterSet::Publish() {
     std::shared_ptr<const Snapshot> snapshot = std::move(fresh);
     std::lock_guard<std::mutex> lock(publishLock_);
     published_.swap(snapshot);  // the old copy is released after the lock, by the last reader
+    passesAll_.store(ruleCount_ == 0 && defaultVerdict_ != 0, std::memory_order_release);
 }
 
 void CaptureFilterSet::Reset() {
@@ -63,6 +64,7 @@ bool InsertFilterRule(const CaptureFilterRule& rule, int32_t position) {
 bool RemoveFilterRule(int32_t position) { return GetCaptureFilterSet().Remove(position); }
 
 int TestCaptureFilters(const CaptureFilterSet& set, const PacketRecord& record) {
+    if (set.PassesAll()) return 1;
     const std::shared_ptr<const CaptureFilterSet::Snapshot> snapshot = set.Current();
     for (const CaptureFilterRule& rule : snapshot->rules) {
         // Every named criterion must hold, so the cheap number comparisons go first.

@@ -2,6 +2,7 @@
 // against, built from the packet list's context menu.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -57,6 +58,8 @@ public:
         std::lock_guard<std::mutex> lock(publishLock_);
         return published_;
     }
+    // No rule and a passing default: every frame is kept, without taking the lock above.
+    bool PassesAll() const { return passesAll_.load(std::memory_order_acquire); }
 
 private:
     void Publish();
@@ -66,6 +69,7 @@ private:
     CaptureFilterRule rules_[kCapacity];
     mutable std::mutex publishLock_;
     std::shared_ptr<const Snapshot> published_;
+    std::atomic<bool> passesAll_{true};
 };
 
 CaptureFilterSet& GetCaptureFilterSet();

@@ -63,6 +63,7 @@ bool RunDeliveringStep(const MethodSteps& method) {
             Pause();
             return true;
         }
+        ReserveFrameSpace();
         if (!drivers || !(drivers->*method.start)()) {
             ShowStatus(method.notCapturing, 1);
             GetPacketStore().captureWanted.store(0, std::memory_order_release);
@@ -101,6 +102,7 @@ bool RunRawSocketStep() {
     CaptureDrivers* drivers = passDrivers;
     if (Wanted()) {
         if (rawSocketRunning.load(std::memory_order_acquire) == 0) {
+            ReserveFrameSpace();
             if (!drivers || !drivers->StartRawSocket()) {
                 ShowStatus(kRawNotCapturing, 1);
                 GetPacketStore().captureWanted.store(0, std::memory_order_release);

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -54,6 +55,29 @@ void FramePool::GiveBack(const uint8_t* p, size_t n) {
     if (current_ < blocks_.size() && used_ >= n && blocks_[current_].bytes + used_ - n == p) {
         used_ -= n;
     }
+}
+
+bool FramePool::Reserve(size_t n) {
+    size_t room = 0;
+    for (size_t i = current_; i < blocks_.size(); ++i) {
+        room += blocks_[i].size - (i == current_ ? used_ : 0);
+    }
+    while (room < n) {
+        const Block block = NewBlock(kBlockSize);
+        if (!block.bytes) return false;
+        try {
+            blocks_.push_back(block);
+        } catch (const std::bad_alloc&) {
+            FreeBlock(block);
+            return false;
+        }
+        // Older kernels lack the populate advice; writing the pages has the same effect.
+        if (madvise(block.bytes, block.size, MADV_POPULATE_WRITE) != 0) {
+            std::memset(block.bytes, 0, block.size);
+        }
+        room += block.size;
+    }
+    return true;
 }
 
 void FramePool::Clear() {

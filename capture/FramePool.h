@@ -30,6 +30,10 @@ public:
     void GiveBack(const uint8_t* p, size_t n);
     // Every frame given back at once.
     void Clear();
+    // Makes sure room for n more bytes is there with its pages touched, so that frames arriving
+    // at top speed are copied without the kernel first zeroing pages for them. False when the
+    // memory cannot be had; what was reserved stays.
+    bool Reserve(size_t n);
 
 private:
     struct Block {

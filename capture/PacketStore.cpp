@@ -44,6 +44,15 @@ void SetArrivalView(ArrivalView* view) { arrivalView.store(view, std::memory_ord
 int ShowStatus(const char* text, int pane) {
     ArrivalView* view = arrivalView.load(std::memory_order_acquire);
     if (!view) return 1;
+    // The count pane changes with every frame: a short text is put together on the stack.
+    char shortLine[64];
+    const size_t length = std::strlen(text);
+    if (length + 3 <= sizeof shortLine) {
+        shortLine[0] = shortLine[1] = ' ';
+        std::memcpy(shortLine + 2, text, length + 1);
+        view->SetStatusText(pane, shortLine);
+        return 1;
+    }
     str line("  ");
     line += text;
     view->SetStatusText(pane, line.c_str());
@@ -96,6 +105,14 @@ void ClearStore() {
     store.startTick.store(0, std::memory_order_release);
 }
 
+void ReserveFrameSpace() {
+    // A full store of 500-byte frames: the pages are zeroed by the kernel now, before the driver
+    // starts, instead of while a burst waits in the kernel's ring. What is not used stays for the
+    // next capture.
+    constexpr size_t kReservedBytes = size_t{32} << 20;
+    FrameStore().Reserve(kReservedBytes);
+}
+
 void ProtocolName(const PacketRecord& record, str& text) {
     text.Clear();
     if (record.isIp == 1) {
@@ -131,7 +148,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
 
     slot.index = static_cast<uint32_t>(count);
     slot.timeOffset = loader ? loader->timeOffset
-                             : TickCount() - store.startTick.load(std::memory_order_acquire);
+                             : ArrivalTick::Now() - store.startTick.load(std::memory_order_acquire);
 
     slot.length = length;
     slot.data = FrameBytes(FrameStore().Take(length), FrameBytesDeleter{false});

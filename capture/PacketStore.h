@@ -64,6 +64,8 @@ int StopCapture();
 // Allocates the store once; later calls keep it. Returns false when there are no slots.
 bool AllocateStore();
 void ClearStore();
+// Called on the capture thread before a driver starts: frame memory made ready in advance.
+void ReserveFrameSpace();
 void ResetRecord(PacketRecord& record);
 void ProtocolName(const PacketRecord& record, str& text);
 int ShowStatus(const char* text, int pane);

@@ -42,7 +42,7 @@ bool IPv4Header::Parse(const uint8_t*& cursor, int32_t& remaining) {
 
     // A header length that runs past the data cannot be verified without reading beyond it.
     const int32_t headerLength = HeaderLength();
-    checksumCorrect_ = headerLength <= atEntry &&
+    checksumCorrect_ = checkChecksum_ && headerLength <= atEntry &&
                        (InternetChecksum(start, headerLength) & 0xffff) == 0;
 
     ok &= SkipHeaderOptions(cursor, remaining, atEntry - remaining, headerLength);

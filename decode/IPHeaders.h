@@ -25,6 +25,9 @@ public:
     // Bytes the last Parse consumed: the fixed fields that fitted and the option bytes skipped.
     int32_t ConsumedLength() const { return consumed_; }
     bool ChecksumCorrect() const { return checksumCorrect_; }
+    // Off: Parse leaves the verdict false instead of summing the header, for a walk that never
+    // shows it.
+    void SetChecksumCheck(bool on) { checkChecksum_ = on; }
 
     uint8_t versionAndLength = 0;  // the first byte as read
     uint8_t typeOfService = 0;
@@ -39,6 +42,7 @@ public:
 
 private:
     bool checksumCorrect_ = false;
+    bool checkChecksum_ = true;
     int32_t consumed_ = 0;
 };
 

@@ -10,6 +10,7 @@
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
+#include "framework/Tick.h"
 
 #ifndef TW_PROVIDER_RELDIR
 #define TW_PROVIDER_RELDIR "../lib/tidewatch"
@@ -244,6 +245,7 @@ uint32_t INetMon::OnFrames(NetMonFramesRecord record) {
     const CaptureCallback deliver = driver->callback;
     const uint32_t first = table->firstIndex, last = table->lastIndex;
     if (first > last || !deliver) return 0;
+    const ArrivalTick batch;  // one clock read for the batch
     for (uint32_t i = first;; ++i) {
         const NetMonFrameEntry* entry = NetMonFrameAt(table, i);
         const uint8_t* data = entry->data;

@@ -8,6 +8,7 @@
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
+#include "framework/Tick.h"
 
 namespace {
 
@@ -134,6 +135,8 @@ void IPCAP::CaptureThread() {
     while (running_.load()) {
         pcap* handle = handle_.load();
         if (!handle) break;
+        // One clock read for the block a dispatch hands over, taken at its first frame.
+        const ArrivalTick batch;
         // A failing dispatch (the adapter went away, say) is tried again, but not in a busy
         // loop.
         if (dispatch_(handle, -1, &IPCAP::OnPacket, reinterpret_cast<uint8_t*>(this)) == -1) {

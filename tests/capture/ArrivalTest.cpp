@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "decode/FrameBuilder.h"
+#include "framework/Tick.h"
 #include "support/CaptureFixture.h"
 
 using namespace frames;
@@ -187,6 +190,23 @@ TEST_F(Arrival, CountTextAndTimeOffsets) {
     EXPECT_EQ(view.status[2], "  0 / 65536");
 }
 
+TEST_F(Arrival, FramesOfOneHandoverShareTheTickOfTheFirst) {
+    using std::chrono::milliseconds;
+    StartCapture();
+    {
+        const ArrivalTick handover;
+        std::this_thread::sleep_for(milliseconds(20));  // the driver's wait: not yet read
+        ASSERT_EQ(Deliver(TcpFrame()), 1);
+        std::this_thread::sleep_for(milliseconds(30));
+        ASSERT_EQ(Deliver(TcpFrame()), 1);
+    }
+    std::this_thread::sleep_for(milliseconds(30));
+    ASSERT_EQ(Deliver(TcpFrame()), 1);
+    EXPECT_GE(Record(0).timeOffset, 20u);
+    EXPECT_EQ(Record(1).timeOffset, Record(0).timeOffset);
+    EXPECT_GE(Record(2).timeOffset, Record(1).timeOffset + 60u);
+}
+
 TEST_F(Arrival, StartTickIsSetOnlyByTheFirstStartAfterAClear) {
     PacketStore& store = GetPacketStore();
     EXPECT_EQ(store.startTick.load(), 0u);
@@ -216,6 +236,11 @@ TEST_F(Arrival, ProtocolNameUsesIpOrLinkTable) {
 TEST_F(Arrival, ShowStatusPrefixesTwoBlanks) {
     ShowStatus("Invalid Capture Method", 0);
     EXPECT_EQ(view.status[0], "  Invalid Capture Method");
+    for (size_t length : {61u, 62u, 300u}) {  // short texts are put together apart from long ones
+        const std::string text(length, 'x');
+        ShowStatus(text.c_str(), 1);
+        EXPECT_EQ(view.status[1], "  " + text);
+    }
     SetArrivalView(nullptr);
     EXPECT_EQ(ShowStatus("nothing to show it on", 1), 1);
 }
