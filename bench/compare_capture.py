@@ -2,21 +2,22 @@
 """Live capture at top speed, against tcpdump, inside network namespaces made for the run.
 
 A peer namespace sends the 65,536 mixed frames of bench/gen_traffic with `tcpreplay --topspeed`
-over a veth pair, three times; each time tcpdump -w /dev/null captures on the other end together
-with one of:
+over a veth pair, REPEAT times for each capturer; each time tcpdump -w /dev/null captures on the
+other end together with one of:
   (a) tidewatch --capture --method 3   (b) the window, offscreen, method 3
   (c) tidewatch --capture --method 1   (its share: the IPv4 frames)
   (d) tidewatch --capture --method 2   (e) the Network Monitor provider alone (netmon_delivery)
-For each capturer: frames sent, frames stored, received and dropped by the kernel, the send rate,
-and the capturing process's CPU time (user + system) in total and for the burst alone, with the
-ratios to tcpdump's; for (b) the
+For each run: frames sent, frames stored, received and dropped by the kernel, the send rate, and
+the capturing process's CPU time (user + system) for its whole life and for the burst and its end,
+with tcpdump's beside it; then the medians and the median of the runs' ratios. For (b) the
 window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
 
-    sudo bench/compare_capture.py [BUILD_DIR]     (default: build/release, built here)
+    sudo bench/compare_capture.py [BUILD_DIR [REPEAT]]   (default: build/release, built here; 5)
 """
 import os
 import re
 import signal
+import statistics
 import struct
 import subprocess
 import sys
@@ -25,6 +26,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
+REPEAT = int(sys.argv[2]) if len(sys.argv) > 2 else 5
 TAG = str(os.getpid() % 100000)
 NS_A, NS_B, IF_A, IF_B = "twbA" + TAG, "twbB" + TAG, "twba" + TAG, "twbb" + TAG
 ADDRESS_A = "10.215.0.1"
@@ -129,21 +131,39 @@ def burst(traffic, capturer_argv, ready_text, self_ending, name):
             "dump_dropped": number(r"(\d+) packets? dropped by kernel", dump_log)}
 
 
-def report(label, result, stored, received, dropped, expected):
-    per_frame = result["cpu"] / max(result["sent"], 1) * 1e6
-    dump_per_frame = result["dump_cpu"] / max(result["sent"], 1) * 1e6
-    print(f"{label}")
-    print(f"  sent {result['sent']} frames at {result['rate']:.0f} frames/s")
-    print(f"  stored {stored} of {expected} expected; kernel received {received}, dropped {dropped}")
-    print(f"  CPU {result['cpu']:.3f} s ({per_frame:.2f} us/frame); tcpdump {result['dump_cpu']:.3f} s "
-          f"({dump_per_frame:.2f} us/frame), ratio {result['cpu'] / max(result['dump_cpu'], 1e-6):.2f}")
-    own, dump = result["burst_cpu"]
-    if own is not None and dump is not None:
-        sent = max(result["sent"], 1)
-        print(f"  CPU for the burst and the end {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} us/frame); "
-              f"tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame), "
-              f"ratio {own / max(dump, 1e-6):.2f}")
-    print(f"  tcpdump stored {result['dump_stored']}, dropped {result['dump_dropped']}")
+def case(label, argv, ready_text, self_ending, name, patterns, expected):
+    """REPEAT bursts of one capturer beside tcpdump: a line for each, then the medians. A VM's
+    processor time varies from run to run by more than the differences looked for, so single
+    runs say little; the ratio of each run is taken within that run."""
+    print(label)
+    runs = []
+    for _ in range(REPEAT):
+        r = burst(traffic, argv, ready_text, self_ending, name)
+        r["stored"], r["received"], r["dropped"] = (number(pattern, r["log"]) for pattern in patterns)
+        own, dump = r["burst_cpu"]
+        r["ratio"] = own / max(dump, 1e-6) if own is not None and dump is not None else None
+        runs.append(r)
+        print(f"  sent {r['sent']} at {r['rate']:.0f}/s; stored {r['stored']} of {expected}, "
+              f"kernel received {r['received']}, dropped {r['dropped']}; CPU whole life "
+              f"{r['cpu'] * 1e3:.1f} ms (tcpdump {r['dump_cpu'] * 1e3:.1f}); burst and end "
+              + (f"{own * 1e3:.1f} ms (tcpdump {dump * 1e3:.1f}), ratio {r['ratio']:.2f}"
+                 if r["ratio"] is not None else "not measured")
+              + f"; tcpdump stored {r['dump_stored']}, dropped {r['dump_dropped']}")
+    sent = max(statistics.median(r["sent"] for r in runs), 1)
+    whole = statistics.median(r["cpu"] for r in runs)
+    whole_dump = statistics.median(r["dump_cpu"] for r in runs)
+    print(f"  all runs stored {expected}: {all(r['stored'] == expected for r in runs)}; most "
+          f"dropped {max(r['dropped'] for r in runs)}")
+    print(f"  median CPU whole life {whole * 1e3:.1f} ms ({whole / sent * 1e6:.2f} us/frame), "
+          f"tcpdump {whole_dump * 1e3:.1f} ms, ratio {whole / max(whole_dump, 1e-6):.2f}")
+    measured = [r for r in runs if r["ratio"] is not None]
+    if measured:
+        own = statistics.median(r["burst_cpu"][0] for r in measured)
+        dump = statistics.median(r["burst_cpu"][1] for r in measured)
+        print(f"  median CPU for the burst and the end {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
+              f"us/frame), tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame); median "
+              f"ratio {statistics.median(r['ratio'] for r in measured):.2f}")
+    return runs
 
 
 if os.geteuid() != 0:
@@ -176,34 +196,30 @@ try:
     window = os.path.join(BUILD, "bench", "bench_live_window")
     out = "/dev/null"
 
-    a = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "3", "--device", IF_A,
-                             "--write", out), "Capturing (", False, "a")
-    report("(a) tidewatch --capture --method 3", a, number(r"(\d+) packets captured", a["log"]),
-           number(r"(\d+) packets received", a["log"]), number(r"(\d+) packets dropped", a["log"]),
-           frames)
-    b = burst(traffic, in_ns(NS_A, window, "--method", "3", "--device", IF_A, "--frames",
-                             str(frames), "--seconds", "30"), "ready", True, "b")
-    report("(b) the window, offscreen, method 3", b, number(r"stored (\d+)", b["log"]),
-           number(r"received (\d+)", b["log"]), number(r"dropped (\d+)", b["log"]), frames)
-    stall = number(r"stall (\d+) ms", b["log"])
-    print(f"  longest event-loop stall {stall} ms (target: at most 100)")
-    c = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A,
-                             "--write", out), "Capturing (", False, "c")
-    report("(c) tidewatch --capture --method 1 (IPv4 share)", c,
-           number(r"(\d+) packets captured", c["log"]), number(r"(\d+) packets received", c["log"]),
-           number(r"(\d+) packets dropped", c["log"]), ipv4)
-    d = burst(traffic, in_ns(NS_A, tidewatch, "--capture", "--method", "2", "--device", IF_A,
-                             "--write", out), "Capturing (", False, "d")
-    report("(d) tidewatch --capture --method 2", d, number(r"(\d+) packets captured", d["log"]),
-           number(r"(\d+) packets received", d["log"]), number(r"(\d+) packets dropped", d["log"]),
-           frames)
-    print("  " + (re.search(r"\d+ batches from the provider.*", d["log"]) or ["no batches"])[0])
-    e = burst(traffic, in_ns(NS_A, os.path.join(BUILD, "bench", "netmon_delivery"), IF_A),
-              "listening on", False, "e")
-    report("(e) the Network Monitor provider alone, each frame copied once", e,
-           number(r"(\d+) frames,", e["log"]), number(r"(\d+) received by the kernel", e["log"]),
-           number(r"(\d+) dropped", e["log"]), frames)
-    print("  " + (re.search(r"\d+ batches, .*", e["log"]) or ["no batches"])[0])
+    stored_patterns = (r"(\d+) packets captured", r"(\d+) packets received", r"(\d+) packets dropped")
+    case("(a) tidewatch --capture --method 3",
+         in_ns(NS_A, tidewatch, "--capture", "--method", "3", "--device", IF_A, "--write", out),
+         "Capturing (", False, "a", stored_patterns, frames)
+    b = case("(b) the window, offscreen, method 3",
+             in_ns(NS_A, window, "--method", "3", "--device", IF_A, "--frames", str(frames),
+                   "--seconds", "30"),
+             "ready", True, "b", (r"stored (\d+)", r"received (\d+)", r"dropped (\d+)"), frames)
+    stalls = [number(r"stall (\d+) ms", r["log"]) for r in b]
+    print(f"  longest event-loop stall of each run {stalls} ms (target: at most 100)")
+    case("(c) tidewatch --capture --method 1 (IPv4 share)",
+         in_ns(NS_A, tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A, "--write", out),
+         "Capturing (", False, "c", stored_patterns, ipv4)
+    d = case("(d) tidewatch --capture --method 2",
+             in_ns(NS_A, tidewatch, "--capture", "--method", "2", "--device", IF_A, "--write", out),
+             "Capturing (", False, "d", stored_patterns, frames)
+    for r in d:
+        print("  " + (re.search(r"\d+ batches from the provider.*", r["log"]) or ["no batches"])[0])
+    e = case("(e) the Network Monitor provider alone, each frame copied once",
+             in_ns(NS_A, os.path.join(BUILD, "bench", "netmon_delivery"), IF_A), "listening on",
+             False, "e", (r"(\d+) frames,", r"(\d+) received by the kernel", r"(\d+) dropped"),
+             frames)
+    for r in e:
+        print("  " + (re.search(r"\d+ batches, .*", r["log"]) or ["no batches"])[0])
 finally:
     subprocess.run(["ip", "netns", "del", NS_A], capture_output=True)
     subprocess.run(["ip", "netns", "del", NS_B], capture_output=True)
