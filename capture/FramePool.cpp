@@ -38,17 +38,22 @@ uint8_t* FramePool::Take(size_t n) {
         ++current_;
         used_ = 0;
     }
-    const Block block = NewBlock(n > kBlockSize ? n : kBlockSize);
-    if (!block.bytes) return nullptr;
+    if (!AddBlock(n > kBlockSize ? n : kBlockSize)) return nullptr;
+    current_ = blocks_.size() - 1;
+    used_ = n;
+    return blocks_.back().bytes;
+}
+
+bool FramePool::AddBlock(size_t size) {
+    const Block block = NewBlock(size);
+    if (!block.bytes) return false;
     try {
         blocks_.push_back(block);
     } catch (const std::bad_alloc&) {
         FreeBlock(block);
-        return nullptr;
+        return false;
     }
-    current_ = blocks_.size() - 1;
-    used_ = n;
-    return block.bytes;
+    return true;
 }
 
 void FramePool::GiveBack(const uint8_t* p, size_t n) {
@@ -63,14 +68,8 @@ bool FramePool::Reserve(size_t n) {
         room += blocks_[i].size - (i == current_ ? used_ : 0);
     }
     while (room < n) {
-        const Block block = NewBlock(kBlockSize);
-        if (!block.bytes) return false;
-        try {
-            blocks_.push_back(block);
-        } catch (const std::bad_alloc&) {
-            FreeBlock(block);
-            return false;
-        }
+        if (!AddBlock(kBlockSize)) return false;
+        const Block& block = blocks_.back();
         // Older kernels lack the populate advice; writing the pages has the same effect.
         if (madvise(block.bytes, block.size, MADV_POPULATE_WRITE) != 0) {
             std::memset(block.bytes, 0, block.size);

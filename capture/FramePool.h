@@ -41,6 +41,7 @@ private:
         size_t size;
     };
     static Block NewBlock(size_t size);
+    bool AddBlock(size_t size);  // a new block at the end; false when there is no memory
     static void FreeBlock(const Block& block);
 
     std::vector<Block> blocks_;
