@@ -4,7 +4,7 @@
 
 namespace {
 
-void CopyBounded(char (&field)[48], const str& text) {
+void CopyBounded(char (&field)[48], const AddressText& text) {
     std::strncpy(field, text.c_str(), sizeof field - 1);
     field[sizeof field - 1] = 0;
 }

@@ -22,8 +22,9 @@ bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketR
             uint32_t sender = 0, target = 0;
             if (arp.Parse(cursor, remaining) && arp.GetProtocolType() == kTypeIPv4 &&
                 arp.GetIPv4Addresses(sender, target)) {
-                record.source.AssignIPv4(sender);
-                record.destination.AssignIPv4(target);
+                char text[16];
+                record.source.Assign(text, FormatIPv4(sender, text));
+                record.destination.Assign(text, FormatIPv4(target, text));
             }
         }
     } else {

@@ -1,5 +1,6 @@
 #include "decode/IPHeaders.h"
 
+#include "decode/PacketRecord.h"
 #include "framework/Bytes.h"
 #include "framework/str.h"
 
@@ -108,18 +109,31 @@ uint8_t IPHeader::GetProtocol() const {
     return 0;
 }
 
-bool IPHeader::GetAddressText(str& source, str& destination) const {
-    if (version != 4 && version != 6) return false;
-    source.Clear();
-    destination.Clear();
-    if (version == 4) {
-        AppendIPv4Address(source, v4.source);
-        AppendIPv4Address(destination, v4.destination);
+namespace {
+
+// A row's texts and a description's strings take the same texts.
+template <class Text>
+bool FillAddressTexts(const IPHeader& ip, Text& source, Text& destination) {
+    if (ip.version != 4 && ip.version != 6) return false;
+    char text[kIPv6TextLength + 1];
+    if (ip.version == 4) {
+        source.Assign(text, FormatIPv4(ip.v4.source, text));
+        destination.Assign(text, FormatIPv4(ip.v4.destination, text));
     } else {
-        AppendIPv6Address(source, v6.source);
-        AppendIPv6Address(destination, v6.destination);
+        source.Assign(text, FormatIPv6Address(ip.v6.source, text));
+        destination.Assign(text, FormatIPv6Address(ip.v6.destination, text));
     }
     return true;
+}
+
+}  // namespace
+
+bool IPHeader::GetAddressText(str& source, str& destination) const {
+    return FillAddressTexts(*this, source, destination);
+}
+
+bool IPHeader::GetAddressText(AddressText& source, AddressText& destination) const {
+    return FillAddressTexts(*this, source, destination);
 }
 
 bool IPHeader::GetIPv4Addresses(uint32_t& source, uint32_t& destination) const {
@@ -156,12 +170,17 @@ void AppendIPv4Address(str& text, uint32_t a) { text.AppendIPv4(a); }
 // Eight groups of four lowercase hex digits, no zero compression. Formatted by hand because
 // every arriving IPv6 frame formats two of these and printf costs more than the rest of the
 // arrival together.
-void AppendIPv6Address(str& text, const uint8_t a[16]) {
-    char out[39];
+size_t FormatIPv6Address(const uint8_t a[16], char* out) {
     char* p = out;
     for (int i = 0; i < 16; ++i) {
         if (i && i % 2 == 0) *p++ = ':';
         p = bytes::PutHexByte(p, a[i]);
     }
-    text.Append(out, sizeof out);
+    *p = '\0';
+    return kIPv6TextLength;
+}
+
+void AppendIPv6Address(str& text, const uint8_t a[16]) {
+    char out[kIPv6TextLength + 1];
+    text.Append(out, FormatIPv6Address(a, out));
 }

@@ -5,11 +5,13 @@
 // reads as 0 afterwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "decode/Packet.h"
 
 class str;
+class AddressText;
 
 class IPv4Header : public Packet {
 public:
@@ -91,6 +93,7 @@ public:
     uint8_t GetProtocol() const;
     // Both address texts (replacing the strings' contents); false, untouched, unless version 4/6.
     bool GetAddressText(str& source, str& destination) const;
+    bool GetAddressText(AddressText& source, AddressText& destination) const;
     // The IPv4 sub-header's addresses, whatever the version; always true.
     bool GetIPv4Addresses(uint32_t& source, uint32_t& destination) const;
 
@@ -120,3 +123,6 @@ bool SkipHeaderOptions(const uint8_t*& cursor, int32_t& remaining, int32_t consu
 // Address texts shared by GetAddressText and the describers.
 void AppendIPv4Address(str& text, uint32_t hostOrderAddress);  // "%d.%d.%d.%d"
 void AppendIPv6Address(str& text, const uint8_t address[16]);  // eight groups of "%02x%02x"
+// The same text into out (kIPv6TextLength characters and the terminator); returns the length.
+inline constexpr size_t kIPv6TextLength = 39;
+size_t FormatIPv6Address(const uint8_t address[16], char* out);

@@ -46,8 +46,8 @@ void BuildPacketRow(const PacketRecord& record, PacketRow& row) {
     row.columns[kColumnFrameType] = record.frameType == 1 ? "RAW IP" : "ETHERNET";
     FormatTimeOffset(record.timeOffset, row.columns[kColumnTime]);
     ProtocolName(record, row.columns[kColumnProtocol]);
-    if (!record.source.Empty()) row.columns[kColumnSource] = record.source;
-    if (!record.destination.Empty()) row.columns[kColumnDestination] = record.destination;
+    if (!record.source.Empty()) row.columns[kColumnSource] = record.source.c_str();
+    if (!record.destination.Empty()) row.columns[kColumnDestination] = record.destination.c_str();
     if (record.protocol == 6 || record.protocol == 17) {
         AssignDecimal(row.columns[kColumnSourcePort], record.sourcePort);
         AssignDecimal(row.columns[kColumnDestinationPort], record.destinationPort);

@@ -11,8 +11,6 @@
 
 #include "framework/ErrorLog.h"
 
-namespace {
-
 bool EqualIgnoringAsciiCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
         unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
@@ -23,7 +21,16 @@ bool EqualIgnoringAsciiCase(const char* a, const char* b) {
     }
 }
 
-}  // namespace
+// Every arriving IP frame formats two addresses, so this avoids the cost of printf.
+size_t FormatIPv4(uint32_t a, char* out) {
+    char* p = out;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        p = std::to_chars(p, out + 15, (a >> shift) & 0xff).ptr;
+        if (shift) *p++ = '.';
+    }
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
 
 str::str() = default;
 
@@ -153,15 +160,9 @@ str& str::AssignIPv4(uint32_t a) {
     return AppendIPv4(a);
 }
 
-// Every arriving IP frame formats two addresses, so this avoids the cost of printf.
 str& str::AppendIPv4(uint32_t a) {
     char text[16];
-    char* p = text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        p = std::to_chars(p, text + sizeof text, (a >> shift) & 0xff).ptr;
-        if (shift) *p++ = '.';
-    }
-    return Append(text, static_cast<size_t>(p - text));
+    return Append(text, FormatIPv4(a, text));
 }
 
 str& str::Append(const char* text, size_t n) {

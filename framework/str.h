@@ -13,6 +13,12 @@ public:
     const char* what() const noexcept override { return "Out of memory."; }
 };
 
+// Equality ignoring the case of ASCII letters, the comparison of every text the user types.
+bool EqualIgnoringAsciiCase(const char* a, const char* b);
+// "%d.%d.%d.%d", most significant byte first, into out (16 characters with the terminator);
+// returns the length.
+size_t FormatIPv4(uint32_t hostOrderAddress, char* out);
+
 class str {
 public:
     static constexpr size_t kInline = 32;   // inline buffer, terminator included

@@ -98,10 +98,11 @@ TEST_F(Filters, QuickFilterRulesCopyTheNamedFields) {
         EXPECT_EQ(rule.destinationPort, (c.criteria & 8) ? 53 : 0);
         EXPECT_EQ(rule.protocol, (c.criteria & 16) ? 17 : 0);
     }
-    // Address texts are cut to the 47 characters the rule can hold.
+    // A record holds an address text of up to 39 characters (an IPv6 address in full), and the
+    // rule takes all of it.
     PacketRecord longName;
     longName.source = std::string(60, 'x').c_str();
-    EXPECT_EQ(std::string(QuickFilterRule(kDropFromSource, longName).sourceText), std::string(47, 'x'));
+    EXPECT_EQ(std::string(QuickFilterRule(kDropFromSource, longName).sourceText), std::string(39, 'x'));
 }
 
 TEST_F(Filters, MenuTextsAndWhichEntriesAreOffered) {
