@@ -209,7 +209,7 @@ protected:
         if (!net_->Add(&output)) {
             return {true, "cannot create network namespaces here: " + netns::Trim(output)};
         }
-        if (!net_->Connect({kAddressA, kAddressB, 24, "", ""}, &output)) return {false, output};
+        if (!net_->Connect({kAddressA, kAddressB, 24, "", "", "", ""}, &output)) return {false, output};
         pcap_ = dir_ + "/capture.pcap";
         capture_ = std::make_unique<netns::Capture>(*net_, pcap_, dir_ + "/tcpdump.log");
         if (!capture_->Started()) {

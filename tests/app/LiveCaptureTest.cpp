@@ -101,7 +101,7 @@ protected:
         net_ = std::make_unique<netns::NamespacePair>("c" + std::to_string(getpid() % 100000));
         std::string error;
         if (!net_->Add(&error)) GTEST_SKIP() << "cannot create network namespaces: " << error;
-        netns::LinkAddresses link{"10.213.0.1", "10.213.0.2", 24, "", ""};
+        netns::LinkAddresses link{"10.213.0.1", "10.213.0.2", 24, "", "", "", ""};
         link.macA = MacText(kMacA);
         link.macB = MacText(kMacB);
         link.quiet = true;

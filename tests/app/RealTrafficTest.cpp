@@ -237,7 +237,7 @@ TEST(RealTraffic, DescriptionsAgreeWithTshark) {
     }
     const std::string v4A = "10.200.7.1", v4B = "10.200.7.2";
     const std::string v6A = "fd00:200:7::1", v6B = "fd00:200:7::2";
-    ASSERT_TRUE(net.Connect({v4A, v4B, 24, v6A, v6B}, &output)) << output;
+    ASSERT_TRUE(net.Connect({v4A, v4B, 24, v6A, v6B, "", ""}, &output)) << output;
     const bool offloadOff = net.OffloadOff();
 
     const std::string dir = std::filesystem::current_path().string();

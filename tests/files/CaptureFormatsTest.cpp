@@ -195,7 +195,7 @@ TEST_F(CaptureFormats, WrittenFilesReadBackInPeersAndHere) {
     // An Ethernet capture, and one that mixes Ethernet and raw-IP frames.
     const std::string ethernet = Data("ethernet.pcap");
     ASSERT_TRUE(Shell("mergecap -w mixed.pcapng " + ethernet + " " + Data("cooked2.pcap")));
-    for (const std::string source : {ethernet, std::string("mixed.pcapng")}) {
+    for (const std::string& source : {ethernet, std::string("mixed.pcapng")}) {
         ASSERT_TRUE(Open(source));
         const std::vector<Row> rows = Rows(), rowsIp = Rows(true);
         const std::string dump = Peer("tshark -r " + source + " -x");
@@ -210,11 +210,15 @@ TEST_F(CaptureFormats, WrittenFilesReadBackInPeersAndHere) {
                 EXPECT_TRUE(Shell("tcpdump -r " + out + " -w /dev/null"));
             }
             // The same bytes for every frame where none needed a new link header.
-            if (source == ethernet) EXPECT_EQ(Peer("tshark -r " + out + " -x"), dump);
+            if (source == ethernet) {
+                EXPECT_EQ(Peer("tshark -r " + out + " -x"), dump);
+            }
             // Read again, the same rows; raw-IP frames that were given an Ethernet header show
             // as Ethernet frames.
             ASSERT_TRUE(Open(out));
-            if (source == ethernet || out == "out.pcapng") EXPECT_EQ(Rows(), rows);
+            if (source == ethernet || out == "out.pcapng") {
+                EXPECT_EQ(Rows(), rows);
+            }
             EXPECT_EQ(Rows(true), rowsIp);
             EXPECT_EQ(static_cast<size_t>(Count()), rows.size());
         }

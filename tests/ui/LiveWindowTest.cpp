@@ -62,7 +62,7 @@ protected:
         net_ = std::make_unique<netns::NamespacePair>("w" + std::to_string(getpid() % 100000));
         std::string error;
         if (!net_->Add(&error)) GTEST_SKIP() << "cannot create network namespaces: " << error;
-        netns::LinkAddresses link{"10.214.0.1", "10.214.0.2", 24, "", ""};
+        netns::LinkAddresses link{"10.214.0.1", "10.214.0.2", 24, "", "", "", ""};
         link.macA = "02:00:00:00:01:0a";
         link.macB = "02:00:00:00:01:0b";
         link.quiet = true;
