@@ -341,7 +341,9 @@ public:
         : log_(log), process_(Argv(net, prefix, program, options), log) {}
 
     // Waits until the driver has started ("Capturing (...)" in the log), or the program ended.
-    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    // Generous: under a sanitizer and beside other tests, a start once took more than five
+    // seconds. A start that never comes still fails.
+    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(15)) {
         // A line of its own: "Not Capturing (...)" must not count.
         return WaitFor(
             [&] {
