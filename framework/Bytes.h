@@ -55,27 +55,17 @@ inline void StoreLe64(uint8_t* p, uint64_t v) {
 }
 
 // Appends to a buffer that grows.
+// Room for n more bytes at the end of out; where they start.
+inline uint8_t* Grow(Buffer& out, size_t n) {
+    out.resize(out.size() + n);
+    return out.data() + out.size() - n;
+}
 inline void Append8(Buffer& out, uint8_t v) { out.push_back(v); }
-inline void AppendBe16(Buffer& out, uint16_t v) {
-    out.resize(out.size() + 2);
-    StoreBe16(out.data() + out.size() - 2, v);
-}
-inline void AppendBe32(Buffer& out, uint32_t v) {
-    out.resize(out.size() + 4);
-    StoreBe32(out.data() + out.size() - 4, v);
-}
-inline void AppendLe16(Buffer& out, uint16_t v) {
-    out.resize(out.size() + 2);
-    StoreLe16(out.data() + out.size() - 2, v);
-}
-inline void AppendLe32(Buffer& out, uint32_t v) {
-    out.resize(out.size() + 4);
-    StoreLe32(out.data() + out.size() - 4, v);
-}
-inline void AppendLe64(Buffer& out, uint64_t v) {
-    out.resize(out.size() + 8);
-    StoreLe64(out.data() + out.size() - 8, v);
-}
+inline void AppendBe16(Buffer& out, uint16_t v) { StoreBe16(Grow(out, 2), v); }
+inline void AppendBe32(Buffer& out, uint32_t v) { StoreBe32(Grow(out, 4), v); }
+inline void AppendLe16(Buffer& out, uint16_t v) { StoreLe16(Grow(out, 2), v); }
+inline void AppendLe32(Buffer& out, uint32_t v) { StoreLe32(Grow(out, 4), v); }
+inline void AppendLe64(Buffer& out, uint64_t v) { StoreLe64(Grow(out, 8), v); }
 inline void AppendBytes(Buffer& out, std::span<const uint8_t> more) {
     out.insert(out.end(), more.begin(), more.end());
 }
