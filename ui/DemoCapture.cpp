@@ -66,6 +66,13 @@ Bytes DnsResponse(uint16_t id, std::string_view name) {
     return out;
 }
 
+// A DHCP option holding one 32-bit value.
+void PutOption32(Bytes& out, uint8_t code, uint32_t value) {
+    bytes::Append8(out, code);
+    bytes::Append8(out, 4);
+    bytes::AppendBe32(out, value);
+}
+
 Bytes Dhcp(uint8_t op, uint8_t messageType, uint32_t yourAddress, bool offer) {
     Bytes out;
     bytes::Append8(out, op);
@@ -86,21 +93,11 @@ Bytes Dhcp(uint8_t op, uint8_t messageType, uint32_t yourAddress, bool offer) {
     bytes::Append8(out, 1);
     bytes::Append8(out, messageType);
     if (offer) {
-        bytes::Append8(out, 54);
-        bytes::Append8(out, 4);
-        bytes::AppendBe32(out, kGateway);
-        bytes::Append8(out, 51);
-        bytes::Append8(out, 4);
-        bytes::AppendBe32(out, 86400);
-        bytes::Append8(out, 1);
-        bytes::Append8(out, 4);
-        bytes::AppendBe32(out, 0xffffff00);
-        bytes::Append8(out, 3);
-        bytes::Append8(out, 4);
-        bytes::AppendBe32(out, kGateway);
-        bytes::Append8(out, 6);
-        bytes::Append8(out, 4);
-        bytes::AppendBe32(out, kGateway);
+        PutOption32(out, 54, kGateway);    // server
+        PutOption32(out, 51, 86400);       // lease time
+        PutOption32(out, 1, 0xffffff00);   // subnet mask
+        PutOption32(out, 3, kGateway);     // router
+        PutOption32(out, 6, kGateway);     // name server
     } else {
         bytes::Append8(out, 61);
         bytes::Append8(out, 7);
@@ -132,12 +129,14 @@ Bytes NetBiosName() {
     return out;
 }
 
-Bytes NbnsQuery() {
+// The NetBIOS name service header with one question or one answer, then the name, its type
+// (NB) and class (IN).
+Bytes NbnsStart(uint16_t flags, bool answer) {
     Bytes out;
     bytes::AppendBe16(out, 0x6a21);
-    bytes::AppendBe16(out, 0x0110);  // query, recursion desired, broadcast
-    bytes::AppendBe16(out, 1);
-    bytes::AppendBe16(out, 0);
+    bytes::AppendBe16(out, flags);
+    bytes::AppendBe16(out, answer ? 0 : 1);
+    bytes::AppendBe16(out, answer ? 1 : 0);
     bytes::AppendBe16(out, 0);
     bytes::AppendBe16(out, 0);
     bytes::AppendBytes(out, NetBiosName());
@@ -146,17 +145,10 @@ Bytes NbnsQuery() {
     return out;
 }
 
+Bytes NbnsQuery() { return NbnsStart(0x0110, false); }  // query, recursion desired, broadcast
+
 Bytes NbnsResponse() {
-    Bytes out;
-    bytes::AppendBe16(out, 0x6a21);
-    bytes::AppendBe16(out, 0x8500);  // response, authoritative, recursion desired
-    bytes::AppendBe16(out, 0);
-    bytes::AppendBe16(out, 1);
-    bytes::AppendBe16(out, 0);
-    bytes::AppendBe16(out, 0);
-    bytes::AppendBytes(out, NetBiosName());
-    bytes::AppendBe16(out, 0x20);
-    bytes::AppendBe16(out, 1);
+    Bytes out = NbnsStart(0x8500, true);  // response, authoritative, recursion desired
     bytes::AppendBe32(out, 300000);
     bytes::AppendBe16(out, 6);
     bytes::AppendBe16(out, 0x0000);  // unique B-node name
