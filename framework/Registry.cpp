@@ -307,7 +307,17 @@ bool StoreValue(std::string_view path, RegValue value) {
     std::lock_guard lock(storeMutex);
     std::string file = SettingsFilePath();
     SettingsDocument document;
-    if (document.Load(file) == SettingsDocument::State::Unreadable) return false;
+    const SettingsDocument::State state = document.Load(file);
+    if (state == SettingsDocument::State::Unreadable) return false;
+    // Rewriting a file with the value it already holds costs two flushes to disk: the drivers
+    // store their interface at every close, and it has seldom changed.
+    const RegValue* stored = state == SettingsDocument::State::Loaded
+                                 ? document.FindValue(path, value.name)
+                                 : nullptr;
+    if (stored && stored->isNumber == value.isNumber && stored->number == value.number &&
+        stored->text == value.text) {
+        return true;
+    }
     document.SetValue(path, std::move(value));
     return document.Save(file);
 }

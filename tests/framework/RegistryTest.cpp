@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -196,6 +197,22 @@ TEST_F(Registry, InterruptedWriteLeavesOldFileIntact) {
         files.push_back(entry.path().filename().string());
     }
     EXPECT_EQ(files, std::vector<std::string>{"Tidewatch.reg"});  // no temporary left behind
+}
+
+// The file is replaced by rename, so a rewrite shows as a new inode.
+TEST_F(Registry, OnlyAChangedValueRewritesTheFile) {
+    struct stat info {};
+    auto fileId = [&] { return stat(SettingsFilePath().c_str(), &info) == 0 ? info.st_ino : 0; };
+    ASSERT_TRUE(WriteRegNumber("Port", 1));
+    const auto first = fileId();
+    EXPECT_TRUE(WriteRegNumber("port", 1));
+    EXPECT_EQ(fileId(), first);
+    EXPECT_TRUE(WriteRegString("Port", "\x01"));  // same data, another type
+    const auto second = fileId();
+    EXPECT_NE(second, first);
+    EXPECT_TRUE(WriteRegString("Port", "\x02"));
+    EXPECT_NE(fileId(), second);
+    EXPECT_EQ(ReadText("Port"), "\x02");
 }
 
 TEST_F(Registry, ReadsSeeAnotherWritersChanges) {
