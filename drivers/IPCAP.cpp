@@ -69,7 +69,8 @@ IPCAP::IPCAP() {
 
 IPCAP::~IPCAP() {
     Stop();
-    if (library_) dlclose(library_);
+    // The library stays loaded: unloading it and the dozen libraries it brings costs more than
+    // the end of a capture should, and the next driver would only load them again.
     WriteRegString("CaptureDevice", deviceName_.c_str());
 }
 
