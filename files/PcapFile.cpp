@@ -6,6 +6,7 @@
 
 #include "decode/LinkHeaders.h"
 #include "files/LoaderSupport.h"
+#include "files/OutputFile.h"
 #include "files/WriterSupport.h"
 
 namespace {
@@ -70,15 +71,15 @@ bool WritePcapCapture(const char* path) {
     const bool wrapRawIp = ethernet && rawIp;
     const uint32_t linkType = ethernet ? linktype::kEthernet : linktype::kRaw;
 
-    FILE* file = writer::Create(path);
-    if (!file) return false;
+    OutputFile file;
+    if (!file.Create(path)) return false;
     std::array<uint8_t, 24> globalHeader{};
     bytes::StoreLe32(&globalHeader[0], kMicrosecondMagic);
     bytes::StoreLe16(&globalHeader[4], 2);
     bytes::StoreLe16(&globalHeader[6], 4);
     bytes::StoreLe32(&globalHeader[16], kSnapshotLength);
     bytes::StoreLe32(&globalHeader[20], linkType);
-    writer::Put(file, globalHeader.data(), globalHeader.size());
+    file.Put(globalHeader.data(), globalHeader.size());
 
     const uint64_t origin = writer::OriginMicroseconds();
     for (int32_t i = 0; i < count; ++i) {
@@ -96,8 +97,8 @@ bool WritePcapCapture(const char* path) {
             const bool v6 = record.length > 0 && record.data[0] >> 4 == 6;
             bytes::StoreBe16(&header[28], v6 ? kTypeIPv6 : kTypeIPv4);
         }
-        writer::Put(file, header.data(), wrap ? header.size() : 16);
-        writer::Put(file, record.data.get(), record.length);
+        file.Put(header.data(), wrap ? header.size() : 16);
+        file.PutInPlace(record.data.get(), record.length);
     }
-    return writer::Finish(file);
+    return file.Finish();
 }

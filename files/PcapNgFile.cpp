@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "files/LoaderSupport.h"
+#include "files/OutputFile.h"
 #include "files/WriterSupport.h"
 
 namespace {
@@ -225,14 +226,14 @@ private:
     bool framesRead_ = false;
 };
 
-void PutBlock(FILE* file, uint32_t type, bytes::Buffer& body) {
+void PutBlock(OutputFile& file, uint32_t type, bytes::Buffer& body) {
     const auto length = static_cast<uint32_t>(body.size() + 12);
     std::array<uint8_t, 8> head;
     bytes::StoreLe32(&head[0], type);
     bytes::StoreLe32(&head[4], length);
-    writer::Put(file, head.data(), head.size());
-    writer::Put(file, body.data(), body.size());
-    writer::Put(file, &head[4], 4);
+    file.Put(head.data(), head.size());
+    file.Put(body.data(), body.size());
+    file.Put(&head[4], 4);
 }
 
 }  // namespace
@@ -246,8 +247,8 @@ bool ReadPcapNgCapture(FILE* file) {
 }
 
 bool WritePcapNgCapture(const char* path) {
-    FILE* file = writer::Create(path);
-    if (!file) return false;
+    OutputFile file;
+    if (!file.Create(path)) return false;
     bytes::Buffer body;
     bytes::AppendLe32(body, kByteOrderMagic);
     bytes::AppendLe16(body, 1);
@@ -282,10 +283,10 @@ bool WritePcapNgCapture(const char* path) {
         bytes::StoreLe32(&head[16], static_cast<uint32_t>(microseconds));
         bytes::StoreLe32(&head[20], record.length);
         bytes::StoreLe32(&head[24], record.length);
-        writer::Put(file, head.data(), head.size());
-        writer::Put(file, record.data.get(), record.length);
-        writer::Put(file, kPadding, padding);
-        writer::Put(file, &head[4], 4);
+        file.Put(head.data(), head.size());
+        file.PutInPlace(record.data.get(), record.length);
+        file.Put(kPadding, padding);
+        file.Put(&head[4], 4);
     }
-    return writer::Finish(file);
+    return file.Finish();
 }

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "files/LoaderSupport.h"
+#include "files/OutputFile.h"
 
 namespace {
 
@@ -30,9 +31,8 @@ bool ReadOwnCapture(FILE* file) {
 }
 
 bool WriteOwnCapture(const char* path) {
-    FILE* file = std::fopen(path, "w+b");
-    if (!file) return false;
-    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
+    OutputFile file;
+    if (!file.Create(path)) return false;
     const PacketStore& store = GetPacketStore();
     // The count is read afresh for every record: a capture that is still delivering while the
     // file is written adds what it stores before the writer reaches the end.
@@ -44,9 +44,9 @@ bool WriteOwnCapture(const char* path) {
         bytes::StoreLe32(&header[4], record.length);
         bytes::StoreLe32(&header[8], record.timeOffset);
         // Write errors are not looked at: the writer always finishes and reports success.
-        std::fwrite(header.data(), 1, header.size(), file);
-        std::fwrite(record.data.get(), 1, record.length, file);
+        file.Put(header.data(), header.size());
+        file.PutInPlace(record.data.get(), record.length);
     }
-    std::fclose(file);
+    file.Finish();
     return true;
 }

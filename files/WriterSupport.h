@@ -1,9 +1,7 @@
-// What the libpcap and pcapng writers share: the wall-clock origin of the stored time offsets
-// and a buffered output file whose write errors are looked at once, when it is closed.
+// What the libpcap and pcapng writers share: the wall-clock origin of the stored time offsets.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <ctime>
 
 #include "capture/PacketStore.h"
@@ -30,22 +28,6 @@ inline uint64_t OriginMicroseconds() {
 
 inline uint64_t PacketMicroseconds(uint64_t origin, const PacketRecord& record) {
     return origin + static_cast<uint64_t>(record.timeOffset) * 1000;
-}
-
-inline FILE* Create(const char* path) {
-    FILE* file = std::fopen(path, "wb");
-    if (file) std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
-    return file;
-}
-
-inline void Put(FILE* file, const void* data, size_t size) {
-    if (size) std::fwrite(data, 1, size, file);
-}
-
-// Closes the file; false when any write to it failed.
-inline bool Finish(FILE* file) {
-    const bool failed = std::ferror(file) != 0;
-    return std::fclose(file) == 0 && !failed;
 }
 
 }  // namespace writer
