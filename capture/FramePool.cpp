@@ -8,8 +8,6 @@
 
 namespace {
 
-// Blocks start on a huge-page boundary so that the kernel may back them with huge pages: a
-// block's first touch then costs two faults instead of a thousand.
 constexpr size_t kHugePage = size_t{2} << 20;
 
 }  // namespace
@@ -18,10 +16,15 @@ FramePool::~FramePool() {
     for (const Block& block : blocks_) FreeBlock(block);
 }
 
-FramePool::Block FramePool::NewBlock(size_t size) {
+uint8_t* AllocateInHugePages(size_t& size) {
     size = (size + kHugePage - 1) / kHugePage * kHugePage;
     auto* bytes = static_cast<uint8_t*>(std::aligned_alloc(kHugePage, size));
     if (bytes) madvise(bytes, size, MADV_HUGEPAGE);
+    return bytes;
+}
+
+FramePool::Block FramePool::NewBlock(size_t size) {
+    uint8_t* bytes = AllocateInHugePages(size);
     return {bytes, size};
 }
 

@@ -12,6 +12,11 @@
 #include <memory>
 #include <vector>
 
+// Memory for large, long-lived arrays: size bytes rounded up to whole huge pages (size is set to
+// what was taken), starting on a huge-page boundary, so that the kernel may back it with huge
+// pages and its first touch costs a fault every 2 MiB instead of every 4 KiB. Freed with free().
+uint8_t* AllocateInHugePages(size_t& size);
+
 class FramePool {
 public:
     static constexpr size_t kBlockSize = size_t{4} << 20;

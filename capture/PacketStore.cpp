@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "capture/CaptureFilters.h"
@@ -16,9 +17,9 @@ namespace {
 
 std::atomic<ArrivalView*> arrivalView{nullptr};
 
-// The bytes of the stored frames.
+// The bytes of the stored frames. Never destroyed, like the store (see GetPacketStore).
 FramePool& FrameStore() {
-    static FramePool pool;
+    static FramePool& pool = *new FramePool;
     return pool;
 }
 
@@ -36,8 +37,11 @@ void CountText(uint32_t index, int32_t limit, char (&text)[32]) {
 
 }  // namespace
 
+// Never destroyed: the capture thread and the drivers' threads may still deliver while the
+// process ends, and the kernel gives the memory back at exit at no cost, where destroying 65,536
+// records first took longer than ending tcpdump does.
 PacketStore& GetPacketStore() {
-    static PacketStore store;
+    static PacketStore& store = *new PacketStore;
     return store;
 }
 
@@ -70,7 +74,12 @@ int StopCapture() {
 bool AllocateStore() {
     PacketStore& store = GetPacketStore();
     if (!store.records) {
-        store.records.reset(new (std::nothrow) PacketRecord[PacketStore::kLimit]);
+        size_t size = sizeof(PacketRecord) * PacketStore::kLimit;
+        if (uint8_t* memory = AllocateInHugePages(size)) {
+            auto* records = reinterpret_cast<PacketRecord*>(memory);
+            std::uninitialized_default_construct_n(records, PacketStore::kLimit);
+            store.records = records;
+        }
     }
     return store.records != nullptr;
 }

@@ -18,7 +18,7 @@
 struct PacketStore {
     static constexpr int32_t kLimit = 0x10000;
 
-    std::unique_ptr<PacketRecord[]> records;
+    PacketRecord* records = nullptr;  // allocated once, never freed (see GetPacketStore)
     std::atomic<int32_t> count{0};
     const int32_t limit = kLimit;
     std::atomic<uint32_t> startTick{0};
