@@ -1,8 +1,11 @@
 // --capture: the capture loop with the drivers and no window, then the store written to a file;
 // --interfaces: what each capture method can capture on.
+#include <semaphore.h>
 #include <signal.h>
+#include <time.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -26,7 +29,15 @@ std::atomic<int> stopSignal{0};
 std::atomic<long> packetGoal{-1};
 std::atomic<bool> goalReached{false};
 
-void OnStopSignal(int signal) { stopSignal.store(signal); }
+// The main thread sleeps until a stop signal, a full store or the count asked for wakes it; a
+// fixed short poll cost a wake-up every few milliseconds all through a capture.
+sem_t wake;
+std::atomic<bool> endWoken{false};
+
+void OnStopSignal(int signal) {
+    stopSignal.store(signal);
+    sem_post(&wake);  // safe in a signal handler
+}
 
 // The frame callbacks stop storing at the packet count asked for, so that the file holds exactly
 // that many however fast frames come.
@@ -36,11 +47,22 @@ bool BelowGoal() {
     goalReached.store(true);
     return false;
 }
+// The frame that fills the store, or reaches the count, wakes the main thread at once.
+void WakeAtTheEnd() {
+    const long goal = packetGoal.load(std::memory_order_relaxed);
+    const int32_t stored = GetPacketStore().Count();
+    if ((stored >= PacketStore::kLimit || (goal >= 0 && stored >= goal)) &&
+        !endWoken.exchange(true)) {
+        sem_post(&wake);
+    }
+}
 void RawIpUpToGoal(const uint8_t* data, uint32_t length) {
     if (BelowGoal()) OnRawIpFrame(data, length);
+    WakeAtTheEnd();
 }
 void EthernetUpToGoal(const uint8_t* data, uint32_t length) {
     if (BelowGoal()) OnEthernetFrame(data, length);
+    WakeAtTheEnd();
 }
 
 // Keeps the capture-state text of pane 1, for the message when the capture cannot start.
@@ -66,12 +88,25 @@ std::atomic<uint8_t>& RunningFlag(int method) {
     return method == 1 ? rawSocketRunning : method == 2 ? netMonRunning : pcapRunning;
 }
 
+// Sleeps until woken or for at most the given time.
+void Sleep(std::chrono::milliseconds most) {
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    const auto nanoseconds = until.tv_nsec + std::chrono::nanoseconds(most).count();
+    until.tv_sec += static_cast<time_t>(nanoseconds / 1000000000);
+    until.tv_nsec = static_cast<long>(nanoseconds % 1000000000);
+    while (sem_clockwait(&wake, CLOCK_MONOTONIC, &until) != 0 && errno == EINTR) {
+    }
+}
+
+// The capture loop acts on a withdrawn request within its 500 ms pause; looking every 50 ms
+// costs ten wake-ups at most.
 template <class Check>
 bool WaitUntil(Check check, std::chrono::milliseconds limit) {
     const auto deadline = Clock::now() + limit;
     while (!check()) {
         if (Clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
 }
@@ -124,6 +159,7 @@ int RunCapture(const HeadlessOptions& options) {
     if (method == 3) pcap.Init(nullptr, nullptr, EthernetUpToGoal);
 
     packetGoal.store(options.count);
+    sem_init(&wake, 0, 0);
     DriverSet drivers(rawSocket, netMon, pcap);
     captureMethod.store(method);
     SetArrivalView(&view);
@@ -152,7 +188,9 @@ int RunCapture(const HeadlessOptions& options) {
             Clock::now() - started >= std::chrono::seconds(options.seconds)) {
             break;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // Woken early for a signal, a full store or the count; what else ends the capture (the
+        // loop withdrawing the request, the time limit) is looked at every 100 ms.
+        Sleep(std::chrono::milliseconds(100));
     }
     everRan |= running.load() != 0;
     StopCapture();
