@@ -18,8 +18,11 @@ constexpr int kSnapshotLength = 65536;
 // every frame of a quiet second the same time; per-frame delivery (immediate mode) costs twice
 // the processor time and drops frames at top speed.
 constexpr int kReadTimeoutMs = 50;
-// The kernel ring: a burst at line rate fits while the arrival handler catches up.
-constexpr int kBufferBytes = 16 << 20;
+// The kernel ring: about 40 ms of frames at line rate, time enough for the arrival handler to
+// catch up after a pause. The kernel writes the ring's blocks in turn, and a small ring stays in
+// the cache between rounds: with 16 MiB every frame came from memory and a top-speed burst cost
+// half as much processor time again, with no fewer drops (none either way).
+constexpr int kBufferBytes = 4 << 20;
 
 constexpr const char* kDefaultLibraryNames[] = {"libpcap.so.1", "libpcap.so.0.8", "libpcap.so",
                                                 nullptr};
