@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "framework/str.h"
@@ -67,6 +69,20 @@ TEST(Str, NumbersAndFormatting) {
     EXPECT_STREQ(s.c_str(), "4000000000");
     s.AssignIPv4(0xc0a80114);
     EXPECT_STREQ(s.c_str(), "192.168.1.20");
+    // Every octet value in every place, against printf, in a buffer of exactly 16 bytes.
+    for (uint32_t value = 0; value < 256; ++value) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            const uint32_t a = (value << shift) | (shift ? 0xff : 0xff00u);
+            char expected[16], text[16];
+            std::snprintf(expected, sizeof expected, "%u.%u.%u.%u", a >> 24, a >> 16 & 0xff,
+                          a >> 8 & 0xff, a & 0xff);
+            ASSERT_EQ(FormatIPv4(a, text), std::strlen(expected)) << expected;
+            ASSERT_STREQ(text, expected);
+        }
+    }
+    char widest[16];
+    EXPECT_EQ(FormatIPv4(0xffffffff, widest), 15u);
+    EXPECT_STREQ(widest, "255.255.255.255");
     s.Clear();
     s.AppendInt(-7);
     s.AppendU16(65535);
