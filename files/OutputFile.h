@@ -33,7 +33,7 @@ private:
 
     int fd_ = -1;
     bool failed_ = false;
-    std::array<iovec, 512> pieces_;  // below the kernel's limit of 1,024 a call
+    std::array<iovec, 1024> pieces_;  // the most the kernel takes in one call
     size_t count_ = 0;
     std::array<uint8_t, 16384> copied_;
     size_t used_ = 0;
