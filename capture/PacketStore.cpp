@@ -24,15 +24,28 @@ FramePool& FrameStore() {
 }
 
 // The count pane's text, "  <index> / <limit>" with the status bar's two blanks, put together
-// without printf or a string: it changes with every frame.
+// without printf or a string: it changes with every frame. The part after the index is the same
+// for every frame of a store, so it is written once.
 void CountText(uint32_t index, int32_t limit, char (&text)[32]) {
+    struct Tail {
+        int32_t limit = -1;
+        char text[16] = {};
+        size_t length = 0;
+    };
+    static thread_local Tail tail;
+    if (tail.limit != limit) {
+        tail.limit = limit;
+        char* end = tail.text;
+        *end++ = ' ';
+        *end++ = '/';
+        *end++ = ' ';
+        end = std::to_chars(end, tail.text + sizeof tail.text - 1, limit).ptr;
+        *end = '\0';
+        tail.length = static_cast<size_t>(end - tail.text) + 1;
+    }
     text[0] = text[1] = ' ';
     char* end = std::to_chars(text + 2, text + 14, index).ptr;
-    *end++ = ' ';
-    *end++ = '/';
-    *end++ = ' ';
-    end = std::to_chars(end, text + 31, limit).ptr;
-    *end = '\0';
+    std::memcpy(end, tail.text, tail.length);
 }
 
 }  // namespace
