@@ -84,6 +84,7 @@ bool WritePcapCapture(const char* path) {
     const uint64_t origin = writer::OriginMicroseconds();
     for (int32_t i = 0; i < count; ++i) {
         const PacketRecord& record = store[i];
+        writer::ReadAhead(store, i);
         std::array<uint8_t, 16 + 14> header{};
         const bool wrap = wrapRawIp && record.frameType != 2;
         const uint32_t length = record.length + (wrap ? 14 : 0);

@@ -264,6 +264,7 @@ bool WritePcapNgCapture(const char* path) {
     static constexpr uint8_t kPadding[4] = {};
     for (int32_t i = 0; i < store.Count(); ++i) {
         const PacketRecord& record = store[i];
+        writer::ReadAhead(store, i);
         const int frameType = record.frameType == 2 ? 2 : 1;
         if (interfaceOf[frameType] < 0) {
             body.clear();

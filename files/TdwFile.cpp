@@ -4,6 +4,7 @@
 
 #include "files/LoaderSupport.h"
 #include "files/OutputFile.h"
+#include "files/WriterSupport.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ bool WriteOwnCapture(const char* path) {
     // file is written adds what it stores before the writer reaches the end.
     for (int32_t i = 0; i < store.Count(); ++i) {
         const PacketRecord& record = store[i];
+        writer::ReadAhead(store, i);
         std::array<uint8_t, kRecordHeaderSize> header;
         bytes::StoreLe16(&header[0], record.frameType);
         bytes::StoreLe16(&header[2], record.isIp);
