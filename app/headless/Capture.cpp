@@ -56,12 +56,13 @@ void WakeAtTheEnd() {
         sem_post(&wake);
     }
 }
+// Without a status bar there is no count to show: the frames are stored without it.
 void RawIpUpToGoal(const uint8_t* data, uint32_t length) {
-    if (BelowGoal()) OnRawIpFrame(data, length);
+    if (BelowGoal()) HandleArrival(data, length, 1, false);
     WakeAtTheEnd();
 }
 void EthernetUpToGoal(const uint8_t* data, uint32_t length) {
-    if (BelowGoal()) OnEthernetFrame(data, length);
+    if (BelowGoal()) HandleArrival(data, length, 2, false);
     WakeAtTheEnd();
 }
 
