@@ -159,7 +159,9 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     PacketRecord& slot = store.records[count];
     if (loader && loader->hasIpFlag) slot.isIp = loader->isIp;
 
-    SummariseFrame(data, length, frameType, slot);
+    const CaptureFilterSet& filters = GetCaptureFilterSet();
+    SummariseFrame(data, length, frameType, slot,
+                   store.rowsShown.load(std::memory_order_relaxed) || !filters.PassesAll());
 
     slot.index = static_cast<uint32_t>(count);
     slot.timeOffset = loader ? loader->timeOffset
@@ -174,7 +176,7 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     }
     std::memcpy(slot.data.get(), data, length);
 
-    if (TestCaptureFilters(GetCaptureFilterSet(), slot) == 0) {
+    if (TestCaptureFilters(filters, slot) == 0) {
         FrameStore().GiveBack(slot.data.get(), length);
         ResetRecord(slot);
         return 1;

@@ -23,6 +23,10 @@ struct PacketStore {
     const int32_t limit = kLimit;
     std::atomic<uint32_t> startTick{0};
     std::atomic<int32_t> captureWanted{0};
+    // False while nothing will show the records as rows (a capture without a window): arrivals
+    // then fill only what a capture file keeps, unless quick filters need the row fields. The
+    // addresses' texts were most of the cost of storing a frame.
+    std::atomic<bool> rowsShown{true};
 
     // The record at index, for readers that hold an index below count.
     const PacketRecord& operator[](int32_t index) const { return records[index]; }

@@ -4,7 +4,8 @@
 #include "decode/LinkHeaders.h"
 #include "decode/TransportHeaders.h"
 
-bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record) {
+bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record,
+                    bool rowFields) {
     const uint8_t* cursor = data;
     int32_t remaining = static_cast<int32_t>(length);
     IPHeader ip;
@@ -17,7 +18,7 @@ bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketR
         record.protocol = ethernet.GetType();
         if (record.protocol == kTypeIPv4 || record.protocol == kTypeIPv6) {
             ipParsed = ip.Parse(cursor, remaining);
-        } else if (record.protocol == kTypeARP || record.protocol == kTypeRARP) {
+        } else if (rowFields && (record.protocol == kTypeARP || record.protocol == kTypeRARP)) {
             ARPHeader arp;
             uint32_t sender = 0, target = 0;
             if (arp.Parse(cursor, remaining) && arp.GetProtocolType() == kTypeIPv4 &&
@@ -33,7 +34,7 @@ bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketR
     }
     if (ipParsed) record.isIp = 1;
 
-    if (record.isIp == 1) {
+    if (record.isIp == 1 && rowFields) {
         record.protocol = ip.GetProtocol();
         ip.GetAddressText(record.source, record.destination);
         // A later fragment carries no transport header, so it has no ports.

@@ -11,4 +11,7 @@
 // otherwise (a file may have stored it). Ethernet frames carry their Ethernet type as protocol,
 // with ARP's IPv4 addresses; IP frames carry the IP protocol and addresses, and TCP and UDP their
 // ports, except in a later fragment, which has no transport header. True when IP parsed.
-bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record);
+// With rowFields false only the frame type, the Ethernet type and the IP flag are filled: what a
+// capture file keeps, for a store whose rows nobody will see.
+bool SummariseFrame(const uint8_t* data, uint32_t length, int frameType, PacketRecord& record,
+                    bool rowFields = true);

@@ -163,6 +163,8 @@ int RunCapture(const HeadlessOptions& options) {
     sem_init(&wake, 0, 0);
     DriverSet drivers(rawSocket, netMon, pcap);
     captureMethod.store(method);
+    // Only the file sees these frames: no row fields to fill.
+    GetPacketStore().rowsShown.store(false);
     SetArrivalView(&view);
     SetCaptureDrivers(&drivers);
     InstallStopSignals();

@@ -168,6 +168,43 @@ TEST_F(Arrival, FilterRejectedFrameLeavesNothingInTheNextSlot) {
     EXPECT_EQ(r.protocol, 0x9000);
 }
 
+TEST_F(Arrival, WithoutRowsOnlyWhatAFileKeepsUnlessFiltersNeedTheRowFields) {
+    struct RowsShownAgain {
+        ~RowsShownAgain() { GetPacketStore().rowsShown.store(true); }
+    } restore;
+    GetPacketStore().rowsShown.store(false);
+    Bytes v6 = Ethernet(kMacB, kMacA, 0x86DD, IPv6(17, IPv6Address{0xfe, 0x80}, IPv6Address{0xff, 0x02},
+                                                   UDP(5353, 5353, Bytes(8, 0))));
+    Bytes v5 = IPv4(6, kHostA, kHostB, TCP(1, 2, 0, 0, 0x02, {}));
+    v5[0] = 0x55;
+    const Bytes frames[] = {TcpFrame(), v6, v5};
+    const int types[] = {2, 2, 1};
+    const uint16_t ipFlags[] = {1, 1, 0};
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(Deliver(frames[i], types[i]), 1);
+        const PacketRecord& r = Record(i);
+        EXPECT_EQ(r.frameType, types[i]);
+        EXPECT_EQ(r.isIp, ipFlags[i]);
+        ASSERT_EQ(r.length, frames[i].size());
+        EXPECT_EQ(std::memcmp(r.data.get(), frames[i].data(), r.length), 0);
+        EXPECT_TRUE(r.source.Empty() && r.destination.Empty());
+        EXPECT_EQ(r.sourcePort + r.destinationPort, 0);
+    }
+
+    // A rule on the address needs the row fields: they are filled and the rule holds.
+    CaptureFilterRule rule;
+    rule.criteria = kMatchSource;
+    std::strcpy(rule.sourceText, "10.0.0.1");
+    ASSERT_TRUE(InsertFilterRule(rule, 0));
+    EXPECT_EQ(Deliver(TcpFrame()), 1);
+    EXPECT_EQ(Count(), 3);
+    ASSERT_EQ(Deliver(Ethernet(kMacB, kMacA, 0x0800, IPv4(17, kHostB, kHostA, UDP(53, 9, {})))), 1);
+    ASSERT_EQ(Count(), 4);
+    EXPECT_STREQ(Record(3).source.c_str(), "192.168.1.20");
+    EXPECT_EQ(Record(3).protocol, 17);
+    EXPECT_EQ(Record(3).sourcePort, 53);
+}
+
 TEST_F(Arrival, CountTextAndTimeOffsets) {
     Bytes frame = TcpFrame();
     for (int i = 0; i < 41; ++i) ASSERT_EQ(Deliver(frame, 2, false), 1);
