@@ -45,10 +45,10 @@ bool WriteOwnCapture(const char* path) {
         bytes::StoreLe16(&header[2], record.isIp);
         bytes::StoreLe32(&header[4], record.length);
         bytes::StoreLe32(&header[8], record.timeOffset);
-        // Write errors are not looked at: the writer always finishes and reports success.
         file.Put(header.data(), header.size());
         file.PutInPlace(record.data.get(), record.length);
     }
-    file.Finish();
-    return true;
+    // A save cut short (a full disk, a size limit) fails: reported as success, the window would
+    // clear its unsaved flag and let the user exit without the frames.
+    return file.Finish();
 }

@@ -348,7 +348,7 @@ TEST_F(CaptureFile, WriteOwnCaptureFailsOnlyWhenTheFileCannotBeMade) {
 
 // Enough frames to fill the writer's batches many times over, each format read back whole; then
 // the same with a file size limit halfway, as a full disk would stop it.
-TEST_F(CaptureFile, EveryFormatWritesAManyFrameStoreWholeAndReportsAShortWrite) {
+TEST_F(CaptureFile, EveryFormatWritesAManyFrameStoreWholeAndFailsAShortWrite) {
     std::vector<Bytes> frames;
     for (uint32_t i = 0; i < 3000; ++i) {
         const Bytes payload(i * 7 % 1400, static_cast<uint8_t>(i));
@@ -357,29 +357,24 @@ TEST_F(CaptureFile, EveryFormatWritesAManyFrameStoreWholeAndReportsAShortWrite) 
         ASSERT_EQ(HandleArrival(frames.back().data(), static_cast<uint32_t>(frames.back().size()),
                                 2, false), 1);
     }
-    struct Case {
-        const char* name;
-        bool resultWhenCut;  // the own format reports success whatever the writes did
-    };
-    for (const Case c : {Case{"many.pcap", false}, Case{"many.pcapng", false},
-                         Case{"many.tdw", true}}) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(WriteCaptureFile(c.name));
-        const size_t size = ReadFile(c.name).size();
+    for (const char* name : {"many.pcap", "many.pcapng", "many.tdw"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(WriteCaptureFile(name));
+        const size_t size = ReadFile(name).size();
         rlimit saved{};
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
         rlimit half = saved;
         half.rlim_cur = size / 2;
         auto previous = std::signal(SIGXFSZ, SIG_IGN);
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &half), 0);
-        const std::string cut = std::string("cut-") + c.name;
+        const std::string cut = std::string("cut-") + name;
         const bool written = WriteCaptureFile(cut.c_str());
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
-        EXPECT_EQ(written, c.resultWhenCut);
+        EXPECT_FALSE(written);
         EXPECT_EQ(ReadFile(cut).size(), size / 2);
 
-        ASSERT_TRUE(Open(c.name));
+        ASSERT_TRUE(Open(name));
         ASSERT_EQ(Count(), 3000);
         for (int32_t i = 0; i < 3000; ++i) {
             ASSERT_EQ(Bytes(Record(i).data.get(), Record(i).data.get() + Record(i).length),
