@@ -169,9 +169,6 @@ TEST_F(Arrival, FilterRejectedFrameLeavesNothingInTheNextSlot) {
 }
 
 TEST_F(Arrival, WithoutRowsOnlyWhatAFileKeepsUnlessFiltersNeedTheRowFields) {
-    struct RowsShownAgain {
-        ~RowsShownAgain() { GetPacketStore().rowsShown.store(true); }
-    } restore;
     GetPacketStore().rowsShown.store(false);
     Bytes v6 = Ethernet(kMacB, kMacA, 0x86DD, IPv6(17, IPv6Address{0xfe, 0x80}, IPv6Address{0xff, 0x02},
                                                    UDP(5353, 5353, Bytes(8, 0))));

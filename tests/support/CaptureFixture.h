@@ -35,6 +35,7 @@ protected:
         SetArrivalView(&view);
     }
     void TearDown() override {
+        GetPacketStore().rowsShown.store(true);
         SetArrivalView(nullptr);
         StopCapture();
         ClearStore();
