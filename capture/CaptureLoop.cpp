@@ -13,6 +13,7 @@
 
 #include "capture/CaptureFilters.h"
 #include "capture/PacketStore.h"
+#include "framework/ErrorLog.h"
 
 std::atomic<int32_t> captureMethod{1};
 std::atomic<uint8_t> rawSocketRunning{0};
@@ -42,12 +43,49 @@ void Pause() {
     }
 }
 
+// The loop gives the request up: a Start that failed, or a driver that ended by itself (its
+// interface deleted, its address removed). The reason is logged and shown in pane 0 before the
+// request falls, so that whoever sees it fall finds the reason already there.
+void Withdraw(CaptureDrivers* drivers, int method, const char* methodName,
+              const char* notCapturing, bool atStart) {
+    std::string reason;
+    if (!drivers || !drivers->TakeFailure(method, reason) || reason.empty()) {
+        if (IsUserAdministrator() == 0) {
+            reason = std::string("no capture rights for ") + methodName +
+                     " (see the manual, Capturing without root)";
+        } else {
+            reason = std::string("the ") + methodName + " driver is not available";
+        }
+    }
+    const std::string line = atStart ? "Capture could not start: " + reason : reason;
+    Report(nullptr, 0, line.c_str(), 3);
+    ShowStatus(notCapturing, 1);
+    ShowStatus(line.c_str(), 0);
+    GetPacketStore().captureWanted.store(0, std::memory_order_release);
+}
+
+// While a driver runs: true when it has ended by itself, after withdrawing the request.
+bool Lost(CaptureDrivers* drivers, int method, const char* methodName,
+          const char* notCapturing, void (CaptureDrivers::*stop)()) {
+    std::string reason;
+    if (!drivers || !drivers->TakeFailure(method, reason)) return false;
+    (drivers->*stop)();
+    const std::string line = reason.empty() ? std::string("The capture ended") : reason;
+    Report(nullptr, 0, line.c_str(), 3);
+    ShowStatus(notCapturing, 1);
+    ShowStatus(line.c_str(), 0);
+    GetPacketStore().captureWanted.store(0, std::memory_order_release);
+    return true;
+}
+
 bool Wanted() {
     return GetPacketStore().captureWanted.load(std::memory_order_acquire) != 0;
 }
 
 // What differs between the methods whose drivers deliver on threads of their own.
 struct MethodSteps {
+    int method;
+    const char* name;
     std::atomic<uint8_t>& running;
     bool (CaptureDrivers::*start)();
     void (CaptureDrivers::*stop)();
@@ -60,13 +98,16 @@ bool RunDeliveringStep(const MethodSteps& method) {
     const bool running = method.running.load(std::memory_order_acquire) != 0;
     if (Wanted()) {
         if (running) {
+            if (Lost(drivers, method.method, method.name, method.notCapturing, method.stop)) {
+                method.running.store(0, std::memory_order_release);
+                return false;
+            }
             Pause();
             return true;
         }
         ReserveFrameSpace();
         if (!drivers || !(drivers->*method.start)()) {
-            ShowStatus(method.notCapturing, 1);
-            GetPacketStore().captureWanted.store(0, std::memory_order_release);
+            Withdraw(drivers, method.method, method.name, method.notCapturing, true);
             return false;
         }
         method.running.store(1, std::memory_order_release);
@@ -82,6 +123,7 @@ bool RunDeliveringStep(const MethodSteps& method) {
     return method.running.load(std::memory_order_acquire) != 0;
 }
 
+constexpr const char* kRawName = "Windows Sockets RCVALL";
 constexpr const char* kRawCapturing = "Capturing (Windows Sockets RCVALL)";
 constexpr const char* kRawNotCapturing = "Not Capturing (Windows Sockets RCVALL)";
 
@@ -104,8 +146,7 @@ bool RunRawSocketStep() {
         if (rawSocketRunning.load(std::memory_order_acquire) == 0) {
             ReserveFrameSpace();
             if (!drivers || !drivers->StartRawSocket()) {
-                ShowStatus(kRawNotCapturing, 1);
-                GetPacketStore().captureWanted.store(0, std::memory_order_release);
+                Withdraw(drivers, 1, kRawName, kRawNotCapturing, true);
                 return false;
             }
             ShowStatus(kRawCapturing, 1);
@@ -114,6 +155,10 @@ bool RunRawSocketStep() {
         // The receive gives up after a short wait, so a withdrawn request is seen on a quiet
         // interface too.
         drivers->ReceiveRawSocket();
+        if (Lost(drivers, 1, kRawName, kRawNotCapturing, &CaptureDrivers::StopRawSocket)) {
+            rawSocketRunning.store(0, std::memory_order_release);
+            return false;
+        }
         return rawSocketRunning.load(std::memory_order_acquire) != 0;
     }
     if (rawSocketRunning.load(std::memory_order_acquire) != 0) {
@@ -126,7 +171,7 @@ bool RunRawSocketStep() {
 }
 
 bool RunNetMonStep() {
-    static const MethodSteps steps{netMonRunning, &CaptureDrivers::StartNetMon,
+    static const MethodSteps steps{2, "Network Monitor Packet Provider", netMonRunning, &CaptureDrivers::StartNetMon,
                                    &CaptureDrivers::StopNetMon,
                                    "Capturing (Network Monitor Packet Provider)",
                                    "Not Capturing (Network Monitor Packet Provider)"};
@@ -134,7 +179,7 @@ bool RunNetMonStep() {
 }
 
 bool RunPcapStep() {
-    static const MethodSteps steps{pcapRunning, &CaptureDrivers::StartPcap,
+    static const MethodSteps steps{3, "WinPCap", pcapRunning, &CaptureDrivers::StartPcap,
                                    &CaptureDrivers::StopPcap, "Capturing (WinPCap)",
                                    "Not Capturing (WinPCap)"};
     return RunDeliveringStep(steps);

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 // 1 raw socket, 2 Network Monitor provider, 3 packet-capture library; 1 until the settings are
 // read. Written by the interface thread only after it has withdrawn the capture request.
@@ -28,6 +29,12 @@ public:
     virtual void StopNetMon() = 0;
     virtual bool StartPcap() = 0;
     virtual void StopPcap() = 0;
+    // Why the method's driver failed to start or ended by itself (see ICapture::TakeFailure).
+    virtual bool TakeFailure(int method, std::string& reason) {
+        (void)method;
+        (void)reason;
+        return false;
+    }
 
 protected:
     ~CaptureDrivers() = default;

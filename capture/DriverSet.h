@@ -20,6 +20,11 @@ public:
     void StopNetMon() override { netMon_.Stop(); }
     bool StartPcap() override { return pcap_.Start(); }
     void StopPcap() override { pcap_.Stop(); }
+    bool TakeFailure(int method, std::string& reason) override {
+        if (method == 1) return rawSocket_.TakeFailure(reason);
+        if (method == 2) return netMon_.TakeFailure(reason);
+        return pcap_.TakeFailure(reason);
+    }
 
 private:
     IWSACap& rawSocket_;

@@ -22,6 +22,14 @@ public:
     ArrivalTick(const ArrivalTick&) = delete;
     ArrivalTick& operator=(const ArrivalTick&) = delete;
 
+    // The time of the frame about to be handed over, when the driver has the kernel's receive time
+    // for it: Now() gives it until the next Set or until the ArrivalTick ends. Only while an
+    // ArrivalTick lives on the thread.
+    static void Set(uint32_t tick) {
+        tick_ = tick;
+        state_ = kRead;
+    }
+
     static uint32_t Now() {
         if (state_ == kOff) return TickCount();
         if (state_ == kStale) {
@@ -36,4 +44,27 @@ private:
     static inline thread_local State state_ = kOff;
     static inline thread_local uint32_t tick_ = 0;
     State outer_;
+};
+
+// A kernel receive time (the real-time clock, as packet sockets and libpcap stamp frames) on the
+// tick base: the tick the monotonic clock showed at that instant. The distance between the two
+// clocks is read once per call; frames of one batch may share it through RealtimeToTick.
+class RealtimeToTick {
+public:
+    RealtimeToTick() {
+        timespec real{}, mono{};
+        clock_gettime(CLOCK_REALTIME, &real);
+        clock_gettime(CLOCK_MONOTONIC, &mono);
+        offsetNs_ = Ns(mono.tv_sec, mono.tv_nsec) - Ns(real.tv_sec, real.tv_nsec);
+    }
+    uint32_t operator()(int64_t seconds, int64_t nanoseconds) const {
+        return static_cast<uint32_t>(static_cast<uint64_t>(Ns(seconds, nanoseconds) + offsetNs_) /
+                                     1000000u);
+    }
+
+private:
+    static int64_t Ns(int64_t seconds, int64_t nanoseconds) {
+        return seconds * 1000000000 + nanoseconds;
+    }
+    int64_t offsetNs_ = 0;
 };

@@ -190,6 +190,7 @@ bool VizirMainWindow::CreateContent() {
     IWSACap::SetAddressDialog(WSACAPIfDlg::RunFor);
     IPCAP::SetAdapterDialog(PCAPIfDlg::RunFor);
     pcap_.Init(nullptr, MainWidget(), OnEthernetFrame);
+    pcap_.SetIpCallback(OnRawIpFrame);
     netMon_.Init(nullptr, MainWidget(), OnEthernetFrame);
     rawSocket_.Init(nullptr, MainWidget(), OnRawIpFrame);
     SetCaptureDrivers(driversOverride ? driversOverride : &drivers_);

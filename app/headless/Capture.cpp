@@ -1,5 +1,4 @@
-// --capture: the capture loop with the drivers and no window, then the store written to a file;
-// --interfaces: what each capture method can capture on.
+// --capture: the capture loop with the drivers and no window, then the store written to a file.
 #include <semaphore.h>
 #include <signal.h>
 #include <time.h>
@@ -19,7 +18,6 @@
 #include "capture/PacketStore.h"
 #include "files/CaptureFile.h"
 #include "framework/Registry.h"
-#include "framework/StringCollection.h"
 
 namespace {
 
@@ -157,7 +155,10 @@ int RunCapture(const HeadlessOptions& options) {
     }
     if (method == 1) rawSocket.Init(nullptr, nullptr, RawIpUpToGoal);
     if (method == 2) netMon.Init(nullptr, nullptr, EthernetUpToGoal);
-    if (method == 3) pcap.Init(nullptr, nullptr, EthernetUpToGoal);
+    if (method == 3) {
+        pcap.Init(nullptr, nullptr, EthernetUpToGoal);
+        pcap.SetIpCallback(RawIpUpToGoal);
+    }
 
     packetGoal.store(options.count);
     sem_init(&wake, 0, 0);
@@ -241,25 +242,5 @@ int RunCapture(const HeadlessOptions& options) {
                     batches.largestBatch);
     }
     std::fflush(stdout);
-    return 0;
-}
-
-int RunInterfaces(const HeadlessOptions&) {
-    StringCollection addresses(false), networks(false), adapters(false);
-    IWSACap::ListAddresses(addresses);
-    {
-        INetMon netMon;
-        netMon.ListNetworks(networks);
-    }
-    {
-        IPCAP pcap;
-        pcap.ListAdapters(adapters);
-    }
-    std::printf("Method 1 (--address):\n");
-    for (int i = 0; i < addresses.Count(); ++i) std::printf("  %s\n", addresses.Get(i));
-    std::printf("Method 2 (--method 2 --device):\n");
-    for (int i = 0; i < networks.Count(); ++i) std::printf("  %s\n", networks.Get(i));
-    std::printf("Method 3 (--device):\n");
-    for (int i = 0; i < adapters.Count(); ++i) std::printf("  %s\n", adapters.Get(i));
     return 0;
 }
