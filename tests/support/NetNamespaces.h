@@ -2,20 +2,30 @@
 // them, tcpdump capturing on one end, and tshark's dissection of the capture as field values.
 // Everything here needs root; the namespaces, the link and whatever still runs inside them are
 // removed however a test ends.
+//
+// The link says nothing of its own accord: both ends know each other's hardware address for
+// good (no ARP or neighbour discovery, no re-validation seconds later), and ICMP errors are not
+// rate-limited, so that the same traffic gets the same answers however busy the machine is.
+// Waits are for the frames themselves, bounded generously; nothing waits a fixed time.
 #pragma once
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <linux/ethtool.h>
+#include <linux/if_packet.h>
 #include <linux/sockios.h>
+#include <net/ethernet.h>
 #include <net/if.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -86,6 +96,15 @@ public:
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
 
+    // Waits for the process to end by itself; true when it did within the time.
+    bool Wait(std::chrono::milliseconds limit) {
+        if (pid_ <= 0) return true;
+        int status = 0;
+        const bool ended = WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, limit);
+        if (ended) pid_ = -1;
+        return ended;
+    }
+
     // Sends the signal and waits for the exit; SIGKILL after the grace time. True when the
     // process ended by itself within it.
     bool Stop(int signal, std::chrono::milliseconds grace) {
@@ -129,8 +148,9 @@ inline bool DisableTxChecksumOffload(const std::string& interface) {
 }
 
 // The addresses of the two ends of the link; the IPv6 ones may be left empty, and so may the
-// hardware addresses (the kernel then picks them). A quiet link has IPv6 switched off on both
-// ends, so that neither sends anything (router solicitations, listener reports) on its own.
+// hardware addresses (the kernel then picks them; Connect reads them back). A quiet link has
+// IPv6 switched off on both ends, so that neither sends anything (router solicitations,
+// listener reports) on its own.
 struct LinkAddresses {
     std::string v4A, v4B;
     int v4Prefix = 24;
@@ -173,7 +193,8 @@ public:
 
     // The veth pair with checksum offload off (switched off before the ends move into the
     // namespaces), loopback and both ends up, the addresses set (IPv4 with its broadcast
-    // address, which broadcasting daemons need). False with the failed command in error.
+    // address, which broadcasting daemons need), each end's neighbour entry for the other
+    // permanent and ICMP errors not rate-limited. False with the failed command in error.
     bool Connect(const LinkAddresses& addresses, std::string* error) {
         if (!addError_.empty()) {
             if (error) *error = addError_;
@@ -207,15 +228,33 @@ public:
             setup.push_back(InA("ip -6 addr add " + addresses.v6A + "/64 dev " + ifA + " nodad"));
             setup.push_back(InB("ip -6 addr add " + addresses.v6B + "/64 dev " + ifB + " nodad"));
         }
+        // An ICMP error answers every datagram that asks for one, however many came before.
+        setup.push_back(InA("sysctl -qw net.ipv4.icmp_ratemask=0"));
+        setup.push_back(InB("sysctl -qw net.ipv4.icmp_ratemask=0"));
         setup.push_back(InA("ip link set " + ifA + " up"));
         setup.push_back(InB("ip link set " + ifB + " up"));
-        for (const std::string& command : setup) {
-            if (Shell(command, &output) != 0) {
-                if (error) *error = command + ": " + output;
-                return false;
-            }
+        if (!RunAll(setup, error)) return false;
+        macA = addresses.macA.empty() ? HardwareAddress(a, ifA) : addresses.macA;
+        macB = addresses.macB.empty() ? HardwareAddress(b, ifB) : addresses.macB;
+        if (macA.empty() || macB.empty()) {
+            if (error) *error = "cannot read the hardware addresses of " + ifA + " and " + ifB;
+            return false;
         }
-        return true;
+        // Permanent entries: neither end ever asks for the other's address, nor checks it
+        // again while a test runs.
+        std::vector<std::string> neighbours = {
+            InA("ip neigh replace " + addresses.v4B + " lladdr " + macB + " dev " + ifA +
+                " nud permanent"),
+            InB("ip neigh replace " + addresses.v4A + " lladdr " + macA + " dev " + ifB +
+                " nud permanent"),
+        };
+        if (!addresses.v6A.empty()) {
+            neighbours.push_back(InA("ip -6 neigh replace " + addresses.v6B + " lladdr " + macB +
+                                     " dev " + ifA + " nud permanent"));
+            neighbours.push_back(InB("ip -6 neigh replace " + addresses.v6A + " lladdr " + macA +
+                                     " dev " + ifB + " nud permanent"));
+        }
+        return RunAll(neighbours, error);
     }
 
     // Whether transmit checksum offload could be switched off on both ends.
@@ -238,6 +277,8 @@ public:
     }
 
     const std::string a, b, ifA, ifB;
+    // The hardware addresses of the two ends ("02:00:00:00:00:0a"), known once connected.
+    std::string macA, macB;
 
 private:
     static std::vector<std::string> In(const std::string& name, std::vector<std::string> argv) {
@@ -245,16 +286,94 @@ private:
         return argv;
     }
 
+    static bool RunAll(const std::vector<std::string>& commands, std::string* error) {
+        std::string output;
+        for (const std::string& command : commands) {
+            if (Shell(command, &output) != 0) {
+                if (error) *error = command + ": " + output;
+                return false;
+            }
+        }
+        return true;
+    }
+
+    static std::string HardwareAddress(const std::string& name, const std::string& interface) {
+        std::string output;
+        if (Shell("ip netns exec " + name + " cat /sys/class/net/" + interface + "/address",
+                  &output) != 0) {
+            return {};
+        }
+        return Trim(output);
+    }
+
     std::string addError_ = "not added";
     bool offloadOff_ = false;
 };
+
+// Sends one Ethernet frame, as it is, on the interface of a namespace: a child process enters
+// the namespace (the test process stays where it is). True when the whole frame was sent.
+inline bool SendFrame(const std::string& name, const std::string& interface,
+                      const filetest::Bytes& frame) {
+    // Everything the child needs is made before the fork: it only makes system calls.
+    const std::string path = "/var/run/netns/" + name;
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) {
+        const int space = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (space < 0 || setns(space, CLONE_NEWNET) != 0) _exit(1);
+        // Protocol 0: the socket sends and receives nothing.
+        const int fd = socket(AF_PACKET, SOCK_RAW, 0);
+        sockaddr_ll to{};
+        to.sll_family = AF_PACKET;
+        to.sll_ifindex = static_cast<int>(if_nametoindex(interface.c_str()));
+        to.sll_halen = ETH_ALEN;
+        const ssize_t sent =
+            fd < 0 || to.sll_ifindex == 0
+                ? -1
+                : sendto(fd, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                         sizeof to);
+        _exit(sent == static_cast<ssize_t>(frame.size()) ? 0 : 1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// "02:00:00:00:00:0a" as six bytes (zeros for a text that is not one).
+inline filetest::Bytes MacBytes(const std::string& text) {
+    unsigned values[6] = {};
+    filetest::Bytes mac(6, 0);
+    if (std::sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x", &values[0], &values[1], &values[2],
+                    &values[3], &values[4], &values[5]) == 6) {
+        for (size_t i = 0; i < 6; ++i) mac[i] = static_cast<uint8_t>(values[i]);
+    }
+    return mac;
+}
+
+// A frame that nobody on the link answers or takes for anything (the IEEE local experimental
+// EtherType), told apart from every other frame by a text of its own.
+inline filetest::Bytes MarkerFrame(const std::string& to, const std::string& from) {
+    static int serial = 0;
+    filetest::Bytes frame = MacBytes(to);
+    const filetest::Bytes source = MacBytes(from);
+    frame.insert(frame.end(), source.begin(), source.end());
+    frame.push_back(0x88);
+    frame.push_back(0xb5);
+    const std::string text =
+        "tidewatch test marker " + std::to_string(getpid()) + "." + std::to_string(++serial);
+    frame.insert(frame.end(), text.begin(), text.end());
+    frame.resize(std::max<size_t>(frame.size(), 60), 0);
+    return frame;
+}
 
 // tcpdump writing everything on namespace A's end of the link (or B's) to a pcap file.
 class Capture {
 public:
     Capture(const NamespacePair& net, const std::string& pcap, const std::string& log,
             bool onB = false)
-        : log_(log),
+        : net_(net),
+          pcap_(pcap),
+          onB_(onB),
+          log_(log),
           // Immediate mode: otherwise the frames of a ring block not yet handed over when
           // tcpdump is stopped are lost.
           tcpdump_((onB ? net.ArgvB({"tcpdump", "-i", net.ifB, "-n", "--immediate-mode", "-U",
@@ -272,7 +391,16 @@ public:
     // True when tcpdump ended by itself on SIGINT, having written out what it had.
     bool Stop() { return tcpdump_.Stop(SIGINT, std::chrono::seconds(5)); }
 
+    // Stops tcpdump once it has written every frame that its end of the link sent or took in
+    // so far: a marker frame goes out from that end, and tcpdump takes frames in the order they
+    // pass, so what came before the marker is in the file when the marker is. True when the
+    // marker was written and tcpdump ended by itself. (The marker stays in the file.)
+    bool StopWhenWritten(std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 private:
+    const NamespacePair& net_;
+    std::string pcap_;
+    bool onB_;
     std::string log_;
     Background tcpdump_;
 };
@@ -295,6 +423,24 @@ inline std::vector<filetest::Bytes> PcapFrames(const std::string& path) {
         at += 16 + captured;
     }
     return frames;
+}
+
+// Polls the frames tcpdump has written to the file until the check holds or the time is up.
+template <class Check>
+bool WaitForFrames(const std::string& pcap, Check check, std::chrono::milliseconds limit) {
+    return WaitFor([&] { return check(PcapFrames(pcap)); }, limit);
+}
+
+inline bool Capture::StopWhenWritten(std::chrono::milliseconds limit) {
+    const filetest::Bytes marker =
+        onB_ ? MarkerFrame(net_.macA, net_.macB) : MarkerFrame(net_.macB, net_.macA);
+    const bool sent =
+        onB_ ? SendFrame(net_.b, net_.ifB, marker) : SendFrame(net_.a, net_.ifA, marker);
+    auto markerWritten = [&](const std::vector<filetest::Bytes>& frames) {
+        return std::find(frames.begin(), frames.end(), marker) != frames.end();
+    };
+    const bool written = sent && WaitForFrames(pcap_, markerWritten, limit);
+    return Stop() && written;
 }
 
 // One stored frame of an own-format capture file: its frame type and bytes.
@@ -355,6 +501,13 @@ public:
     }
     // Interrupts the capture; true when the program ended by itself, having written its file.
     bool Stop() { return process_.Stop(SIGINT, std::chrono::seconds(10)); }
+    // Waits for a capture with a packet count (--count) to end by itself, having written its
+    // file; interrupts it when the time is up. True when it ended by itself.
+    bool Finish(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
+        if (process_.Wait(limit)) return true;
+        Stop();
+        return false;
+    }
     std::string Log() const { return FileText(log_); }
 
 private:
