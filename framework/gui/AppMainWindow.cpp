@@ -1,6 +1,5 @@
 #include "framework/gui/AppMainWindow.h"
 
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <QAction>
@@ -23,6 +22,9 @@
 #include <QUrl>
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string_view>
 
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -32,6 +34,10 @@
 #include "resources/Resources.h"
 
 namespace {
+
+// The manual is there, but the desktop could not show it.
+constexpr const char* kTextNoBrowser =
+    "Error opening help file.  No web browser could be started to show '%s'.";
 
 bool FileExists(const char* path) {
     struct stat info {};
@@ -51,6 +57,37 @@ void CopyPath(char (&slot)[AppMainWindow::kRecentFileLength], const char* path) 
 std::string& InstalledHelpFile() {
     static std::string path;
     return path;
+}
+
+std::string& ProgramFolder() {
+    static std::string folder;
+    return folder;
+}
+
+// The manual of the source tree a build folder was configured from: the folder holding the
+// program, or one above it, has a CMakeCache.txt that names the source folder. Empty when the
+// program does not run from a build folder.
+std::string SourceTreeHelpFile() {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path folder = ProgramFolder().empty()
+                          ? fs::path(QCoreApplication::applicationDirPath().toStdString())
+                          : fs::path(ProgramFolder());
+    for (; !folder.empty(); folder = folder.parent_path()) {
+        std::ifstream cache(folder / "CMakeCache.txt");
+        if (cache) {
+            static constexpr std::string_view kSource = "CMAKE_HOME_DIRECTORY:INTERNAL=";
+            for (std::string line; std::getline(cache, line);) {
+                if (line.rfind(kSource, 0) != 0) continue;
+                const fs::path manual = fs::path(line.substr(kSource.size())) / "docs" /
+                                        res::kHelpFile;
+                return fs::is_regular_file(manual, error) ? manual.string() : std::string();
+            }
+            return {};
+        }
+        if (folder == folder.root_path()) break;
+    }
+    return {};
 }
 
 // The screens' available areas for the inside of a window with that frame, so that the frame
@@ -351,24 +388,32 @@ void AppMainWindow::Command(int id) {
 
 void AppMainWindow::SetInstalledHelpFile(std::string path) { InstalledHelpFile() = std::move(path); }
 
+void AppMainWindow::SetProgramFolder(std::string folder) { ProgramFolder() = std::move(folder); }
+
 std::string AppMainWindow::HelpFilePath() const {
-    char folder[2048] = {};
+    char folder[PATH_MAX] = {};
     uint32_t size = sizeof folder;
     // An empty value names no folder.
     if (ReadRegString("installdir", folder, &size) && folder[0]) {
         return std::string(folder) + "/" + res::kHelpFile;
     }
-    return InstalledHelpFile();
+    const std::string& installed = InstalledHelpFile();
+    if (FileExists(installed.c_str())) return installed;
+    // A program run from its build folder has no installed manual; the source tree has one.
+    const std::string source = SourceTreeHelpFile();
+    return source.empty() ? installed : source;
 }
 
 void AppMainWindow::OpenHelp() {
     const std::string path = HelpFilePath();
-    if (FileExists(path.c_str()) &&
-        QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+    str text;
+    if (!FileExists(path.c_str())) {
+        text.AppendFormat(res::kTextHelpMissing, path.c_str());
+    } else if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path)))) {
+        text.AppendFormat(kTextNoBrowser, path.c_str());
+    } else {
         return;
     }
-    str text;
-    text.AppendFormat(res::kTextHelpMissing, path.c_str());
     MessageBox(text.c_str(), nullptr, kMbOk | kMbIconError);
 }
 
@@ -404,12 +449,13 @@ void AppMainWindow::OpenRecentFile(int n) {
         MessageBox(text.c_str(), nullptr, kMbOk | kMbIconError);
         return;
     }
+    if (!MayOpenFile()) return;
     // The slot may move while the file opens; keep the path.
     char path[kRecentFileLength];
     CopyPath(path, recentFiles_[n]);
     if (!OpenByName(path)) {
         for (int i = 0; i < kRecentFiles; ++i) {
-            if (strcasecmp(recentFiles_[i], path) == 0) {
+            if (std::strcmp(recentFiles_[i], path) == 0) {
                 RemoveRecentFile(i);
                 break;
             }
@@ -425,8 +471,9 @@ const char* AppMainWindow::RecentFile(int slot) const {
 void AppMainWindow::AddRecentFile(const char* path) {
     if (!FileExists(path)) return;
     int found = kRecentFiles - 1;  // the oldest falls out unless the path is already listed
+    // Linux file names that differ only by case name different files.
     for (int i = 0; i < kRecentFiles; ++i) {
-        if (strcasecmp(recentFiles_[i], path) == 0) {
+        if (std::strcmp(recentFiles_[i], path) == 0) {
             found = i;
             break;
         }
@@ -522,7 +569,7 @@ void AppMainWindow::RestoreFromTray() {
 }
 
 void AppMainWindow::DropFiles(const QStringList& paths) {
-    if (busy_ || paths.isEmpty()) return;
+    if (busy_ || paths.isEmpty() || !MayOpenFile()) return;
     OpenByName(paths.front().toUtf8().constData());
 }
 

@@ -9,6 +9,7 @@
 #include <QPoint>
 #include <QRect>
 #include <QString>
+#include <climits>
 #include <functional>
 #include <map>
 #include <memory>
@@ -29,7 +30,8 @@ class AcceleratorFilter;
 class AppMainWindow : public Window {
 public:
     static constexpr int kRecentFiles = 4;
-    static constexpr size_t kRecentFileLength = 260;
+    // A path as long as the system allows, terminator included.
+    static constexpr size_t kRecentFileLength = PATH_MAX;
     static constexpr int kMinimumWidth = 600;
     static constexpr int kMinimumHeight = 450;
     // The placement when none is stored.
@@ -117,9 +119,15 @@ public:
 
     // The manual the program was installed with; the help file when no "installdir" is set.
     static void SetInstalledHelpFile(std::string path);
-    // The help file in the "installdir" folder when that setting exists, else the installed one.
+    // The folder the program runs from (the executable's when empty), where a build folder is
+    // recognised by its CMakeCache.txt.
+    static void SetProgramFolder(std::string folder);
+    // The help file in the "installdir" folder when that setting names one; else the installed
+    // manual; else, for a program run from a build folder, the manual of its source tree; else
+    // the installed manual's path (which is missing).
     std::string HelpFilePath() const;
-    // Opens the help file in the desktop's browser, or says that it cannot be found.
+    // Opens the help file in the desktop's browser; says so when the file is missing or when no
+    // browser could be started.
     void OpenHelp();
 
 protected:
@@ -152,6 +160,8 @@ protected:
     virtual int CaptureRights() const { return -1; }
     // F1 on a control: true when the window gave help of its own; else the help file opens.
     virtual bool OnContextHelp(QWidget* control) { return false; }
+    // A dropped or recent file is about to replace what the window holds: false keeps it.
+    virtual bool MayOpenFile() { return true; }
     // An open by name has ended, after the status texts of its success or failure.
     virtual void OnOpenEnded(bool opened) {}
 

@@ -1,5 +1,6 @@
-// The help command and F1 open the user manual in the desktop's browser; a manual that is not
-// there is reported.
+// The help command and F1 open the user manual in the desktop's browser (from a build folder,
+// the manual of its source tree); a manual that is not there, and a browser that cannot be
+// started, are reported.
 #include <QDesktopServices>
 #include <QTest>
 #include <QTextBrowser>
@@ -22,7 +23,14 @@ protected:
     void TearDown() override {
         QDesktopServices::unsetUrlHandler("file");
         AppMainWindow::SetInstalledHelpFile({});
+        AppMainWindow::SetProgramFolder({});
         WindowFixture::TearDown();
+    }
+
+    // Settings without "installdir", and a program folder that is no build folder.
+    void WithoutInstallFolder() {
+        setenv("XDG_CONFIG_HOME", (folder_ / "bare").c_str(), 1);
+        AppMainWindow::SetProgramFolder(folder_.string());
     }
 
     std::string WriteManual(const std::filesystem::path& folder) {
@@ -54,8 +62,7 @@ TEST_F(HelpTest, HelpCommandAndF1OpenTheManualOfTheInstallFolderOnly) {
 TEST_F(HelpTest, WithoutInstallFolderTheInstalledManualOpensOrIsReportedMissing) {
     const std::string installed = (folder_ / "installed" / res::kHelpFile).string();
     AppMainWindow::SetInstalledHelpFile(installed);
-    // Settings without "installdir".
-    setenv("XDG_CONFIG_HOME", (folder_ / "bare").c_str(), 1);
+    WithoutInstallFolder();
     CreateWindow();
     window->Command(res::kCmdHelp);
     ASSERT_EQ(boxes.size(), 1u);
@@ -66,6 +73,30 @@ TEST_F(HelpTest, WithoutInstallFolderTheInstalledManualOpensOrIsReportedMissing)
     window->Command(res::kCmdHelp);
     EXPECT_EQ(opened, std::vector<std::string>({installed}));
     EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(HelpTest, FromABuildFolderTheSourceTreesManualOpensAndAMissingBrowserIsTold) {
+    AppMainWindow::SetInstalledHelpFile((folder_ / "installed" / res::kHelpFile).string());
+    WithoutInstallFolder();
+    // A build folder names its source tree in its CMakeCache.txt; the program sits below it.
+    const std::filesystem::path build = folder_ / "build";
+    std::filesystem::create_directories(build / "bin");
+    std::ofstream(build / "CMakeCache.txt")
+        << "CMAKE_BUILD_TYPE:STRING=Release\nCMAKE_HOME_DIRECTORY:INTERNAL="
+        << (folder_ / "source").string() << "\n";
+    AppMainWindow::SetProgramFolder((build / "bin").string());
+    const std::string manual = WriteManual(folder_ / "source" / "docs");
+    CreateWindow();
+    window->Command(res::kCmdHelp);
+    EXPECT_EQ(opened, std::vector<std::string>({manual}));
+    EXPECT_TRUE(boxes.empty());
+
+    // A desktop that cannot show it: the handler has no such slot, as no browser can be run.
+    QDesktopServices::setUrlHandler("file", &browser, "noSuchSlot");
+    window->Command(res::kCmdHelp);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Error opening help file.  No web browser could be started to show '" +
+                                 manual + "'.");
 }
 
 }  // namespace
