@@ -3,10 +3,12 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
-#include <string>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -83,8 +85,11 @@ bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path)
             chosen = true;
         }
     }
-    // The path buffer holds maxPathLength characters with the terminator.
-    return chosen && path.Length() < request.maxPathLength;
+    // The path buffer holds maxPathLength characters with the terminator, but never fewer than
+    // the system's path limit: a request sized for 256 bytes must not refuse a longer Linux
+    // path that the system can open.
+    const size_t limit = std::max<size_t>(request.maxPathLength, PATH_MAX);
+    return chosen && path.Length() < limit;
 }
 
 bool ShowFontDialog(QWidget* owner, QFont& font) {

@@ -9,8 +9,9 @@
 
 class QWidget;
 
-// Open or save dialog as the request describes. False when cancelled (or the path does not fit
-// the request's path length); else path holds the chosen file.
+// Open or save dialog as the request describes. False when cancelled (or the path is longer
+// than both the request's path length and the system's path limit); else path holds the chosen
+// file.
 bool ShowFileDialog(QWidget* owner, const FileDialogRequest& request, str& path);
 using FileDialogHook = std::function<bool(const FileDialogRequest& request, str& path)>;
 void SetFileDialogHook(FileDialogHook hook);

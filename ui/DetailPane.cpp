@@ -45,7 +45,9 @@ bool FillTree(QTreeWidget* tree, const str& text) {
     items.reserve(lines.size());
     QList<QTreeWidgetItem*> layers;
     for (const DescriptionTreeItem& line : lines) {
-        auto* item = new QTreeWidgetItem(QStringList(QString::fromUtf8(
+        // Latin-1, as the list shows its texts: packet bytes in a label (a DNS name) are not
+        // UTF-8 and must not turn into replacement characters.
+        auto* item = new QTreeWidgetItem(QStringList(QString::fromLatin1(
             line.label.data(), static_cast<qsizetype>(line.label.size()))));
         item->setFlags(item->flags() | Qt::ItemIsEditable);
         if (line.parent >= 0 && static_cast<size_t>(line.parent) < items.size()) {
