@@ -1,10 +1,19 @@
 #include "drivers/IPCAP.h"
 
 #include <dlfcn.h>
+#include <net/if.h>
+#include <net/if_arp.h>
 #include <pcap/pcap.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 
+#include "decode/LinkTypes.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
@@ -14,10 +23,12 @@ namespace {
 
 constexpr int kSnapshotLength = 65536;
 // The library hands frames over a block at a time, a block once it is full or this time has
-// passed. Frames are timed when they reach the arrival handler, so a long time-out would give
-// every frame of a quiet second the same time; per-frame delivery (immediate mode) costs twice
-// the processor time and drops frames at top speed.
+// passed: a quiet link's frames reach the list within it. Per-frame delivery (immediate mode)
+// costs twice the processor time and drops frames at top speed.
 constexpr int kReadTimeoutMs = 50;
+// The longest the receive thread waits for frames before it looks at the running flag again, so
+// that no adapter's receive holds up a stop: nflog and nfqueue ignore the read time-out.
+constexpr int kWakeMs = 100;
 // The kernel ring: about 40 ms of frames at line rate, time enough for the arrival handler to
 // catch up after a pause. The kernel writes the ring's blocks in turn, and a small ring stays in
 // the cache between rounds: with 16 MiB every frame came from memory and a top-speed burst cost
@@ -34,6 +45,64 @@ void Bind(void* library, F& entry, const char* name) {
     entry = reinterpret_cast<F>(dlsym(library, name));
 }
 
+// The link types the library gives the network interfaces of each hardware type whose frames it
+// does not take as Ethernet, raw IP or cooked; any type not named here is captured cooked.
+struct HardwareLinkType {
+    int hardware;
+    int linkType;
+};
+constexpr HardwareLinkType kHardwareLinkTypes[] = {
+    {ARPHRD_ETHER, DLT_EN10MB},        {ARPHRD_LOOPBACK, DLT_EN10MB},
+    {ARPHRD_METRICOM, DLT_EN10MB},     {ARPHRD_NONE, DLT_RAW},
+    {ARPHRD_TUNNEL, DLT_RAW},          {ARPHRD_SIT, DLT_RAW},
+    {ARPHRD_SLIP, DLT_RAW},            {ARPHRD_CSLIP, DLT_RAW},
+    {ARPHRD_SLIP6, DLT_RAW},           {ARPHRD_CSLIP6, DLT_RAW},
+    {ARPHRD_ADAPT, DLT_RAW},           {ARPHRD_RAWHDLC, DLT_RAW},
+    {ARPHRD_DLCI, DLT_RAW},            {ARPHRD_EETHER, DLT_EN3MB},
+    {ARPHRD_AX25, DLT_AX25_KISS},      {ARPHRD_PRONET, DLT_PRONET},
+    {ARPHRD_CHAOS, DLT_CHAOS},         {ARPHRD_CAN, DLT_CAN_SOCKETCAN},
+    {ARPHRD_IEEE802, DLT_IEEE802},     {ARPHRD_IEEE802_TR, DLT_IEEE802},
+    {ARPHRD_ARCNET, DLT_ARCNET_LINUX}, {ARPHRD_FDDI, DLT_FDDI},
+    {ARPHRD_IEEE80211, DLT_IEEE802_11}, {ARPHRD_IEEE80211_PRISM, DLT_PRISM_HEADER},
+    {ARPHRD_IEEE80211_RADIOTAP, DLT_IEEE802_11_RADIO},
+    {ARPHRD_CISCO, DLT_C_HDLC},        {ARPHRD_FRAD, DLT_FRELAY},
+    {ARPHRD_LOCALTLK, DLT_LTALK},      {18 /* IP over FC */, DLT_IP_OVER_FC},
+    {ARPHRD_FCPP, DLT_FC_2},           {ARPHRD_FCAL, DLT_FC_2},
+    {ARPHRD_FCPL, DLT_FC_2},           {ARPHRD_FCFABRIC, DLT_FC_2},
+    {ARPHRD_IRDA, DLT_LINUX_IRDA},     {8445 /* LAPD */, DLT_LINUX_LAPD},
+    {ARPHRD_IEEE802154, DLT_IEEE802_15_4_NOFCS},
+    {824 /* netlink monitor */, DLT_NETLINK}, {826 /* vsock monitor */, DLT_VSOCK},
+};
+
+// The library's devices that are no network interfaces, by name (or name prefix).
+struct PseudoDevice {
+    const char* name;
+    bool prefix;
+    int linkType;
+};
+constexpr PseudoDevice kPseudoDevices[] = {
+    {"any", false, DLT_LINUX_SLL},
+    {"nflog", false, DLT_NFLOG},
+    {"nfqueue", false, DLT_IPV4},
+    {"dbus-", true, DLT_DBUS},
+    {"bluetooth-monitor", false, DLT_BLUETOOTH_LINUX_MONITOR},
+    {"bluetooth", true, DLT_BLUETOOTH_HCI_H4_WITH_PHDR},
+    {"usbmon", true, DLT_USB_LINUX_MMAPPED},
+};
+
+// The hardware type of a network interface; -1 when there is no interface of that name.
+int HardwareType(const char* name) {
+    if (std::strlen(name) >= IFNAMSIZ) return -1;
+    // Any socket asks the interfaces of this process's namespace; no rights needed.
+    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    ifreq request{};
+    std::memcpy(request.ifr_name, name, std::strlen(name));
+    const bool found = ioctl(fd, SIOCGIFHWADDR, &request) == 0;
+    close(fd);
+    return found ? request.ifr_hwaddr.sa_family : -1;
+}
+
 }  // namespace
 
 void IPCAP::SetAdapterDialog(AdapterDialog dialog) { adapterDialog.store(dialog); }
@@ -44,7 +113,7 @@ void IPCAP::SetLibraryNamesForTesting(const char* const* names) {
 
 IPCAP::IPCAP() {
     AppRegKey key;
-    key.GetString("CaptureDevice", deviceName_, "");
+    const bool stored = key.GetString("CaptureDevice", deviceName_, "");
     for (const char* const* name = libraryNames.load(); *name && !library_; ++name) {
         library_ = dlopen(*name, RTLD_NOW | RTLD_LOCAL);
     }
@@ -68,6 +137,10 @@ IPCAP::IPCAP() {
     Bind(library_, getErr_, "pcap_geterr");
     Bind(library_, breakLoop_, "pcap_breakloop");
     Bind(library_, stats_, "pcap_stats");
+    Bind(library_, datalink_, "pcap_datalink");
+    Bind(library_, setNonblock_, "pcap_setnonblock");
+    Bind(library_, selectableFd_, "pcap_get_selectable_fd");
+    if (!stored) deviceName_ = FirstEthernetAdapter().c_str();
 }
 
 IPCAP::~IPCAP() {
@@ -91,7 +164,7 @@ pcap* IPCAP::Open() {
     char error[PCAP_ERRBUF_SIZE] = {};
     openError_.clear();
     if (create_ && setSnaplen_ && setPromisc_ && setTimeout_ && setBufferSize_ && activate_) {
-        pcap* handle = create_(deviceName_.c_str(), error);
+        pcap* handle = create_(adapter_.c_str(), error);
         if (!handle) {
             openError_ = error;
             return nullptr;
@@ -108,7 +181,7 @@ pcap* IPCAP::Open() {
         }
         return handle;
     }
-    pcap* handle = openLive_(deviceName_.c_str(), kSnapshotLength, 1, kReadTimeoutMs, error);
+    pcap* handle = openLive_(adapter_.c_str(), kSnapshotLength, 1, kReadTimeoutMs, error);
     if (!handle) openError_ = error;
     return handle;
 }
@@ -116,9 +189,29 @@ pcap* IPCAP::Open() {
 bool IPCAP::Start() {
     if (running_.load()) return true;
     if (!openLive_ || !dispatch_ || !close_) return false;
+    ClearFailure();
     if (!handle_.load()) {
+        adapter_ = deviceName_.c_str();
+        if (adapter_.empty()) {
+            SetFailure("no adapter is chosen for the packet-capture library");
+            return false;
+        }
         pcap* handle = Open();
-        if (!handle) return false;
+        if (!handle) {
+            // The library's texts mostly begin with the adapter's name already.
+            SetFailure(openError_.rfind(adapter_, 0) == 0 ? openError_
+                                                          : "adapter " + adapter_ + ": " + openError_);
+            return false;
+        }
+        const int libraryType = datalink_ ? datalink_(handle) : DLT_EN10MB;
+        linkType_ = LinkTypeOfAdapter(libraryType);
+        if (!DecodesLinkType(linkType_)) {
+            close_(handle);
+            SetFailure("adapter " + adapter_ + " delivers link type " +
+                       std::to_string(libraryType) + ", which Tidewatch does not decode");
+            return false;
+        }
+        interfaceIndex_ = if_nametoindex(adapter_.c_str());
         std::lock_guard<std::mutex> lock(handleLock_);
         // Counts start afresh with every capture period.
         received_ = dropped_ = 0;
@@ -136,22 +229,88 @@ bool IPCAP::Start() {
 }
 
 void IPCAP::CaptureThread() {
+    pcap* handle = handle_.load();
+    // Each frame carries the kernel's receive time, set before it is handed over.
+    const ArrivalTick timed;
+    // Without a descriptor to wait on (an old library) the dispatch waits itself, and Stop ends
+    // it with pcap_breakloop.
+    char error[PCAP_ERRBUF_SIZE] = {};
+    const int descriptor = selectableFd_ && setNonblock_ && setNonblock_(handle, 1, error) == 0
+                               ? selectableFd_(handle)
+                               : -1;
     while (running_.load()) {
-        pcap* handle = handle_.load();
-        if (!handle) break;
-        // One clock read for the block a dispatch hands over, taken at its first frame.
-        const ArrivalTick batch;
-        // A failing dispatch (the adapter went away, say) is tried again, but not in a busy
-        // loop.
+        if (descriptor >= 0) {
+            if (!ReceiveReady(handle, descriptor)) return;
+            continue;
+        }
+        kernelTime_ = RealtimeToTick();
+        // A failing dispatch is tried again, but not in a busy loop.
         if (dispatch_(handle, -1, &IPCAP::OnPacket, reinterpret_cast<uint8_t*>(this)) == -1) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeMs));
         }
     }
 }
 
+bool IPCAP::ReceiveReady(pcap* handle, int descriptor) {
+    pollfd wait{descriptor, POLLIN, 0};
+    const int ready = poll(&wait, 1, kWakeMs);
+    if (!running_.load()) return true;
+    if (ready > 0 && (wait.revents & POLLERR)) {
+        // Reading the socket's error clears it; left there, every poll would return at once.
+        int socketError = 0;
+        socklen_t size = sizeof socketError;
+        getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &socketError, &size);
+    }
+    // A quiet wait or an error is when to look whether the interface is still there: a socket
+    // whose link is down is not told when the interface is then deleted.
+    if ((ready == 0 || (wait.revents & POLLERR)) && InterfaceLost()) return false;
+    int delivered = 0;
+    for (;;) {
+        kernelTime_ = RealtimeToTick();
+        const int count =
+            dispatch_(handle, -1, &IPCAP::OnPacket, reinterpret_cast<uint8_t*>(this));
+        if (count > 0 && running_.load()) {
+            delivered += count;
+            continue;
+        }
+        if (count == PCAP_ERROR) {
+            if (InterfaceLost()) return false;
+            // Not a busy loop on an error that stays.
+            std::this_thread::sleep_for(std::chrono::milliseconds(kWakeMs));
+        }
+        break;
+    }
+    // Without a socket error a hang-up or a closed descriptor would wake every poll at once.
+    if (ready > 0 && (wait.revents & (POLLHUP | POLLNVAL)) && delivered == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWakeMs));
+    }
+    return true;
+}
+
+bool IPCAP::InterfaceLost() {
+    if (interfaceIndex_ == 0) return false;  // a pseudo device: nothing to delete
+    // By index: a renamed interface still delivers.
+    char name[IF_NAMESIZE];
+    if (if_indextoname(interfaceIndex_, name) != nullptr || errno != ENXIO) return false;
+    SetFailure("Capture ended: interface " + adapter_ + " was deleted");
+    return true;
+}
+
 void IPCAP::OnPacket(uint8_t* user, const pcap_pkthdr* header, const uint8_t* data) {
     auto* driver = reinterpret_cast<IPCAP*>(user);
-    if (driver->callback) driver->callback(data, header->caplen);
+    ArrivalTick::Set(driver->kernelTime_(header->ts.tv_sec,
+                                         static_cast<int64_t>(header->ts.tv_usec) * 1000));
+    uint32_t length = header->caplen;
+    switch (StoredFrameType(driver->linkType_, data, length)) {
+        case 2:
+            if (driver->callback) driver->callback(data, length);
+            break;
+        case 1:
+            if (driver->ipCallback) driver->ipCallback(data, length);
+            break;
+        default:
+            break;  // a cooked or loopback frame that carries no IP datagram
+    }
 }
 
 bool IPCAP::Stop() {
@@ -212,6 +371,23 @@ void IPCAP::ListAdapters(StringCollection& out) {
     freeAllDevs_(list);
 }
 
+std::string IPCAP::AdapterNameOf(const char* adapterText) {
+    std::string text = adapterText ? adapterText : "";
+    size_t cut = text.rfind(" (");
+    if (!text.empty() && text.back() == ')') {
+        int depth = 0;
+        for (size_t at = text.size(); at-- > 0;) {
+            depth += text[at] == ')' ? 1 : text[at] == '(' ? -1 : 0;
+            if (depth == 0) {
+                if (at > 0 && text[at - 1] == ' ') cut = at - 1;
+                break;
+            }
+        }
+    }
+    if (cut != std::string::npos) text.erase(cut);
+    return text;
+}
+
 void IPCAP::SetDeviceName(const char* name) { deviceName_ = name ? name : ""; }
 
 bool IPCAP::SendPacket(const uint8_t* data, uint32_t length) {
@@ -219,4 +395,47 @@ bool IPCAP::SendPacket(const uint8_t* data, uint32_t length) {
     pcap* handle = handle_.load();
     if (!handle || !sendPacket_) return false;
     return sendPacket_(handle, data, static_cast<int>(length)) == 0;
+}
+
+int IPCAP::AdapterLinkType(const char* name) {
+    if (!name) return -1;
+    // The hardware type, read without opening the adapter: listing needs no capture rights and
+    // touches no netfilter queue or message bus, as opening their pseudo devices would.
+    const int hardware = HardwareType(name);
+    if (hardware >= 0) {
+        for (const HardwareLinkType& entry : kHardwareLinkTypes) {
+            if (entry.hardware == hardware) return entry.linkType;
+        }
+        return DLT_LINUX_SLL;
+    }
+    for (const PseudoDevice& device : kPseudoDevices) {
+        const size_t length = std::strlen(device.name);
+        if (device.prefix ? std::strncmp(name, device.name, length) == 0
+                          : std::strcmp(name, device.name) == 0) {
+            return device.linkType;
+        }
+    }
+    return -1;
+}
+
+std::string IPCAP::LinkTypeNote(const char* name) {
+    const int libraryType = AdapterLinkType(name);
+    if (libraryType < 0 || DecodesLinkType(LinkTypeOfAdapter(libraryType))) return {};
+    return "link type " + std::to_string(libraryType) + ", not decoded";
+}
+
+std::string IPCAP::FirstEthernetAdapter() {
+    std::string first;
+    if (!findAllDevs_ || !freeAllDevs_) return first;
+    pcap_if* list = nullptr;
+    char error[PCAP_ERRBUF_SIZE] = {};
+    if (findAllDevs_(&list, error) == -1) return first;
+    for (pcap_if* adapter = list; adapter && first.empty(); adapter = adapter->next) {
+        if (adapter->name && (adapter->flags & PCAP_IF_UP) && !(adapter->flags & PCAP_IF_LOOPBACK) &&
+            AdapterLinkType(adapter->name) == DLT_EN10MB) {
+            first = adapter->name;
+        }
+    }
+    freeAllDevs_(list);
+    return first;
 }

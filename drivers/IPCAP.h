@@ -1,6 +1,8 @@
-// Capture method 3: Ethernet frames from one adapter through the packet-capture library
-// (libpcap), loaded at run time, received on a thread of the driver's own. Also the driver
-// through which stored packets are sent back onto the wire.
+// Capture method 3: frames from one adapter through the packet-capture library (libpcap), loaded
+// at run time, received on a thread of the driver's own. Ethernet adapters hand their frames to
+// the callback; cooked, raw-IP and loopback adapters hand their IP datagrams to the IP callback;
+// an adapter of any other link type is refused. Also the driver through which stored packets are
+// sent back onto the wire.
 #pragma once
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <thread>
 
 #include "drivers/ICapture.h"
+#include "framework/Tick.h"
 #include "framework/str.h"
 
 class StringCollection;
@@ -37,6 +40,10 @@ public:
     bool SelectInterface();
     // One text per adapter, "name (description)" or "name (no description)".
     void ListAdapters(StringCollection& out);
+    // The adapter name of such a text: what comes before the " (" that opens its final
+    // parenthesised group ("nfqueue" of "nfqueue (Linux netfilter queue (NFQUEUE) interface)"),
+    // or before its last " (" when the parentheses do not pair up.
+    static std::string AdapterNameOf(const char* adapterText);
     void SetDeviceName(const char* name);
     const char* DeviceName() const { return deviceName_.c_str(); }
     // Sends one frame on the open adapter; true when the library reports it sent.
@@ -47,6 +54,13 @@ public:
     bool KernelCounts(uint64_t& received, uint64_t& dropped);
     // The library's reason for the last failed open; empty when there was none.
     const std::string& OpenError() const { return openError_; }
+
+    // The library's link type of an adapter, as far as it can be told without opening it: -1
+    // when it cannot. Used where adapters are listed; Start asks the open adapter itself.
+    static int AdapterLinkType(const char* name);
+    // "link type 239, not decoded" for an adapter whose frames Tidewatch cannot decode; empty for
+    // the others and for those whose link type cannot be told.
+    static std::string LinkTypeNote(const char* name);
 
     // The adapter dialog, installed by the user interface (none: SelectInterface is false).
     using AdapterDialog = int (*)(void* instance, QWidget* parent, IPCAP* driver);
@@ -59,8 +73,16 @@ private:
     using Handler = void (*)(uint8_t*, const pcap_pkthdr*, const uint8_t*);
     static void OnPacket(uint8_t* user, const pcap_pkthdr* header, const uint8_t* data);
     void CaptureThread();
+    // Waits up to the wake interval for frames on the descriptor and delivers them; false when
+    // the capture has ended by itself.
+    bool ReceiveReady(pcap* handle, int descriptor);
+    // True, with the reason recorded, when the interface the adapter was opened on is gone.
+    bool InterfaceLost();
+    // Opens the adapter named by adapter_: every handle the driver uses comes from here.
     pcap* Open();
     void TakeCounts(pcap* handle);  // under handleLock_
+    // The first adapter that is up, not loopback and delivers Ethernet; empty when there is none.
+    std::string FirstEthernetAdapter();
 
     std::atomic<bool> running_{false};
     std::atomic<pcap*> handle_{nullptr};
@@ -86,6 +108,17 @@ private:
     char* (*getErr_)(pcap*) = nullptr;
     void (*breakLoop_)(pcap*) = nullptr;
     int (*stats_)(pcap*, pcap_stat*) = nullptr;
+    int (*datalink_)(pcap*) = nullptr;
+    int (*setNonblock_)(pcap*, int, char*) = nullptr;
+    int (*selectableFd_)(pcap*) = nullptr;
+
+    // Set by Start for the receive thread: the adapter's link type (on the files' numbering), the
+    // name and index of the interface it was opened on (index 0 for the library's pseudo
+    // devices), and the clock conversion of the current block of frames.
+    uint32_t linkType_ = 0;
+    std::string adapter_;
+    unsigned interfaceIndex_ = 0;
+    RealtimeToTick kernelTime_;
 
     std::thread thread_;
     // Held to close the handle and to send or read counts on it: a send from the interface

@@ -11,8 +11,8 @@
 #include <new>
 
 #include "capture/PacketStore.h"
+#include "decode/LinkTypes.h"
 #include "files/CaptureFile.h"
-#include "files/LinkTypes.h"
 #include "framework/Bytes.h"
 
 namespace loader {

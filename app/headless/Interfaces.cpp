@@ -1,5 +1,6 @@
 // --interfaces: what each capture method can capture on.
 #include <cstdio>
+#include <string>
 
 #include "app/headless/Modes.h"
 #include "drivers/INetMon.h"
@@ -23,6 +24,10 @@ int RunInterfaces(const HeadlessOptions&) {
     std::printf("Method 2 (--method 2 --device):\n");
     for (int i = 0; i < networks.Count(); ++i) std::printf("  %s\n", networks.Get(i));
     std::printf("Method 3 (--device):\n");
-    for (int i = 0; i < adapters.Count(); ++i) std::printf("  %s\n", adapters.Get(i));
+    for (int i = 0; i < adapters.Count(); ++i) {
+        const std::string note =
+            IPCAP::LinkTypeNote(IPCAP::AdapterNameOf(adapters.Get(i)).c_str());
+        std::printf("  %s%s%s\n", adapters.Get(i), note.empty() ? "" : " - ", note.c_str());
+    }
     return 0;
 }

@@ -1,6 +1,7 @@
 #include "drivers/gui/PCAPIfDlg.h"
 
 #include <QComboBox>
+#include <QStandardItemModel>
 #include <cstring>
 
 #include "drivers/IPCAP.h"
@@ -29,8 +30,8 @@ void PCAPIfDlg::DisplayText(const char* adapterText, str& shown) {
 }
 
 void PCAPIfDlg::AdapterName(const char* adapterText, str& name) {
-    name = adapterText;
-    name.CutAtLast(" (");
+    // Not simply the last " (": library descriptions hold parentheses of their own.
+    name = IPCAP::AdapterNameOf(adapterText).c_str();
 }
 
 int PCAPIfDlg::OnInitDialog() {
@@ -38,12 +39,22 @@ int PCAPIfDlg::OnInitDialog() {
     if (driver_) driver_->ListAdapters(adapters_);
     auto* box = qobject_cast<QComboBox*>(Item(res::kIdAdapterList));
     if (!box) return 1;
-    str shown;
+    auto* rows = qobject_cast<QStandardItemModel*>(box->model());
+    str shown, name;
+    int chosen = adapters_.Count() > 0 ? 0 : -1;
     for (int i = 0; i < adapters_.Count(); ++i) {
         DisplayText(adapters_.Get(i), shown);
         box->addItem(QString::fromUtf8(shown.c_str()));
+        AdapterName(adapters_.Get(i), name);
+        if (driver_ && name == driver_->DeviceName()) chosen = i;
+        // An adapter whose frames cannot be decoded is shown, greyed, with the reason.
+        const std::string note = IPCAP::LinkTypeNote(name.c_str());
+        if (!note.empty() && rows && rows->item(i)) {
+            rows->item(i)->setEnabled(false);
+            rows->item(i)->setToolTip(QString::fromStdString(note));
+        }
     }
-    box->setCurrentIndex(adapters_.Count() > 0 ? 0 : -1);
+    box->setCurrentIndex(chosen);
     return 1;
 }
 

@@ -1,5 +1,5 @@
-// "Select Network Adapter": the adapters the packet-capture library reports; OK sets the
-// driver's adapter name.
+// "Select Network Adapter": the adapters the packet-capture library reports, the driver's chosen
+// one selected and those whose frames cannot be decoded greyed; OK sets the driver's adapter name.
 #pragma once
 
 #include "framework/StringCollection.h"
@@ -18,7 +18,8 @@ public:
     // What the box shows for an adapter text "name (description)": the description, or the
     // name when the library gave none.
     static void DisplayText(const char* adapterText, str& shown);
-    // The adapter name of an adapter text: everything before its last " (".
+    // The adapter name of an adapter text: everything before the " (" of its description
+    // (IPCAP::AdapterNameOf).
     static void AdapterName(const char* adapterText, str& name);
 
 protected:

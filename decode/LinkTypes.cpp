@@ -1,4 +1,4 @@
-#include "files/LinkTypes.h"
+#include "decode/LinkTypes.h"
 
 #include "decode/LinkHeaders.h"
 #include "framework/Bytes.h"
@@ -43,5 +43,20 @@ int StoredFrameType(uint32_t linkType, const uint8_t*& data, uint32_t& length) {
         }
         default:
             return 0;
+    }
+}
+
+bool DecodesLinkType(uint32_t linkType) {
+    switch (linkType) {
+        case linktype::kNull:
+        case linktype::kEthernet:
+        case linktype::kRaw:
+        case linktype::kLinuxCooked:
+        case linktype::kIPv4:
+        case linktype::kIPv6:
+        case linktype::kLinuxCooked2:
+            return true;
+        default:
+            return false;
     }
 }
