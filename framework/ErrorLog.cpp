@@ -1,7 +1,9 @@
 #include "framework/ErrorLog.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +67,8 @@ std::string StateFolder() {
 
 void ReadPath(char (&path)[kMaxPath]) {
     uint32_t size = kMaxPath;
-    if (!ReadRegString("installdir", path, &size)) {
+    // An empty setting names no folder: the log would land in "/error.log".
+    if (!ReadRegString("installdir", path, &size) || path[0] == '\0') {
         // Not wherever the program happened to be started from.
         std::snprintf(path, kMaxPath, "%s", StateFolder().c_str());
     }
@@ -74,9 +77,33 @@ void ReadPath(char (&path)[kMaxPath]) {
     std::snprintf(path + used, kMaxPath - used, "%s", "/error.log");
 }
 
+// Control characters written as escapes, so that a text taken from outside (a file name with a
+// line break in it) can never start a line of its own or steer the terminal that shows the log.
+void AppendEscaped(std::string& line, const char* text) {
+    for (const char* at = text; *at; ++at) {
+        const auto c = static_cast<unsigned char>(*at);
+        if (c >= 0x20 && c != 0x7f) {
+            line += static_cast<char>(c);
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\r') {
+            line += "\\r";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", c);
+            line += escape;
+        }
+    }
+}
+
 void AppendLine(const LogState& state, pid_t tid, const char* message) {
-    FILE* file = std::fopen(state.path, "a");
-    if (file == nullptr) return;
+    // Never through a link planted where the log goes, and readable by its owner only: the log
+    // names files and addresses of the user's captures.
+    const int fd =
+        open(state.path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return;
     std::string line;
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -94,10 +121,16 @@ void AppendLine(const LogState& state, pid_t tid, const char* message) {
         line += thread;
     }
     line += " : ";
-    line += message;
+    AppendEscaped(line, message);
     line += '\n';
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+    // Appended in one write where the kernel takes it whole: no other process's line inside it.
+    for (size_t done = 0; done < line.size();) {
+        const ssize_t n = write(fd, line.data() + done, line.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(fd);
 }
 
 }  // namespace

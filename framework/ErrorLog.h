@@ -1,7 +1,9 @@
 // The process-wide error log: every report goes to the debugger channel (standard error here),
 // level 1 also raises the "Critical Error" box through a hook the window installs, and reports at
 // or below the threshold are appended to error.log in the installation directory ("installdir"),
-// or without one in $XDG_STATE_HOME/tidecraft (default ~/.local/state/tidecraft).
+// or without one (or an empty one) in $XDG_STATE_HOME/tidecraft (default ~/.local/state/tidecraft).
+// The file is created readable by its owner only and never opened through a symbolic link; control
+// characters in a message are written as escapes ("\n", "\x1b"), so every report is one line.
 #pragma once
 
 #include <cstdint>

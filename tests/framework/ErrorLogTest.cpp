@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -180,6 +181,35 @@ TEST_F(ErrorLogTest, PathFromSettingOrTheStateFolderReadOnce) {
     EXPECT_EQ(LinesOf(state / "tidecraft/error.log").size(), 1u);
     EXPECT_EQ(LinesOf(home / ".local/state/tidecraft/error.log").size(), 1u);
     EXPECT_TRUE(fs::is_empty(cwd));
+}
+
+TEST_F(ErrorLogTest, TheFileIsPrivateOneLineAReportAndNeverALink) {
+    Report(nullptr, 0, "a\nForged line\r\x1b[2J\tend\x7f", 3);
+    ReportSystemError(nullptr, 0, "open failed", 3, ENOENT);
+    std::vector<std::string> lines = FileLines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(MessageOf(lines[0]), "a\\nForged line\\r\\x1b[2J\\tend\\x7f");
+    EXPECT_EQ(MessageOf(lines[1]), std::string("open failed\\n\\t0x2: ") + std::strerror(ENOENT));
+    struct stat info {};
+    ASSERT_EQ(stat((logDir_ / "error.log").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    // A link planted where the log goes is not followed.
+    const fs::path elsewhere = logDir_.parent_path() / "elsewhere";
+    fs::remove(logDir_ / "error.log");
+    fs::create_symlink(elsewhere, logDir_ / "error.log");
+    Report(nullptr, 0, "not through the link", 3);
+    EXPECT_FALSE(fs::exists(elsewhere));
+
+    // An empty "installdir" names no folder: the state folder, not "/error.log".
+    const fs::path state = logDir_.parent_path() / "state";
+    const std::string savedState = std::getenv("XDG_STATE_HOME");
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
+    ASSERT_TRUE(WriteRegString("installdir", ""));
+    ErrorLog::ResetForTesting();
+    Report(nullptr, 0, "to the state folder", 3);
+    setenv("XDG_STATE_HOME", savedState.c_str(), 1);
+    EXPECT_EQ(LinesOf(state / "tidecraft/error.log").size(), 1u);
 }
 
 TEST_F(ErrorLogTest, CriticalReportCallsHookAndSurvivesWithoutDebugger) {
