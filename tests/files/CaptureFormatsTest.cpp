@@ -4,13 +4,19 @@
 // tests/files/data (made by make_captures.sh there); the variants are made from it at run time.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
 #include <random>
 #include <sstream>
 
+#include "files/OutputFile.h"
 #include "files/PacketRow.h"
 #include "tests/files/FileTestSupport.h"
 
@@ -322,6 +328,67 @@ TEST_F(CaptureFormats, OnlyRegularFilesWhoseContentIsKnownOpen) {
     EXPECT_FALSE(Open("fifo.pcap"));
     EXPECT_FALSE(Open("."));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+}
+
+// Every writer saves through the same file: a new file readable by its owner only, an existing
+// one replaced whole (keeping the permissions its owner gave it) or, when the write fails, left
+// exactly as it was; the reason is told and no half-written file stays behind.
+TEST_F(CaptureFormats, AWriteReplacesTheWholeFileOrLeavesItAsItWas) {
+    namespace fs = std::filesystem;
+    ASSERT_TRUE(Open(Data("ethernet.pcap")));
+    const fs::path dir = fs::absolute("replace");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    auto mode = [](const fs::path& path) {
+        struct stat info {};
+        return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0u;
+    };
+    for (const char* name : {"out.tdw", "out.pcap", "out.pcapng"}) {
+        SCOPED_TRACE(name);
+        const fs::path path = dir / name;
+        ASSERT_TRUE(WriteCaptureFile(path.c_str()));
+        EXPECT_EQ(mode(path), 0600u);
+        const Bytes good = ReadFile(path);
+        ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+        // A file size limit stops the write half way, as a full disk would.
+        rlimit saved{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit half = saved;
+        half.rlim_cur = good.size() / 2;
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &half), 0);
+        const bool written = WriteCaptureFile(path.c_str());
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_FALSE(written);
+        EXPECT_EQ(OutputFile::LastFailure(), std::strerror(EFBIG));
+        EXPECT_EQ(ReadFile(path), good);
+        ASSERT_TRUE(WriteCaptureFile(path.c_str()));
+        EXPECT_EQ(mode(path), 0644u);
+        EXPECT_EQ(ReadFile(path), good);
+    }
+    // A link is written through: its target gets the file.
+    fs::create_symlink("out.tdw", dir / "link.tdw");
+    ASSERT_TRUE(WriteCaptureFile((dir / "link.tdw").c_str()));
+    EXPECT_TRUE(fs::is_symlink(dir / "link.tdw"));
+
+    // Refused before anything is opened or created: a FIFO nobody reads would block for ever.
+    ASSERT_EQ(mkfifo((dir / "fifo.pcap").c_str(), 0600), 0);
+    const std::pair<fs::path, std::string> refused[] = {
+        {dir / "fifo.pcap", "it is a FIFO, not a regular file"},
+        {dir, "it is a folder, not a regular file"},
+        {dir / "missing/out.tdw", "the folder " + (dir / "missing").string() + " does not exist"},
+    };
+    for (const auto& [path, reason] : refused) {
+        EXPECT_FALSE(WriteCaptureFile(path.c_str()));
+        EXPECT_EQ(OutputFile::LastFailure(), reason);
+        std::string checked;
+        EXPECT_FALSE(OutputFile::CheckTarget(path.c_str(), checked));
+        EXPECT_EQ(checked, reason);
+    }
+    size_t entries = 0;
+    for (const auto& entry : fs::directory_iterator(dir)) entries += !entry.path().empty();
+    EXPECT_EQ(entries, 5u);  // three files, the link and the FIFO: no temporary left
 }
 
 }  // namespace
