@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QThread>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,18 +21,23 @@
 
 namespace {
 
-// Where the demonstration capture is written: the user's cache folder.
-std::string DemoCapturePath() {
+// Where the demonstration capture is written: the user's cache folder; without one, a folder of
+// its own made for this run (a fixed name in /tmp would let another user plant a link there or
+// read the file), removed when the window closes.
+std::string DemoCapturePath(std::string& privateFolder) {
     namespace fs = std::filesystem;
     fs::path folder;
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && *cache) {
-        folder = cache;
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache && cache[0] == '/') {
+        folder = fs::path(cache) / "tidewatch";
     } else if (const char* home = std::getenv("HOME"); home && *home) {
-        folder = fs::path(home) / ".cache";
+        folder = fs::path(home) / ".cache" / "tidewatch";
     } else {
-        folder = fs::temp_directory_path();
+        std::error_code error;
+        std::string pattern = (fs::temp_directory_path(error) / "tidewatch-demo-XXXXXX").string();
+        if (error || !mkdtemp(pattern.data())) return {};
+        privateFolder = pattern;
+        folder = pattern;
     }
-    folder /= "tidewatch";
     std::error_code error;
     fs::create_directories(folder, error);
     return (folder / "demo.tdw").string();
@@ -58,9 +64,13 @@ int RunWindow(int argc, char** argv, std::string file, bool demo) {
         std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) /
         TW_MANUAL_FROM_WINDOW;
     AppMainWindow::SetInstalledHelpFile(manual.lexically_normal().string());
+    std::string privateFolder;
     if (demo) {
-        file = DemoCapturePath();
-        if (!WriteDemoCapture(file.c_str())) {
+        file = DemoCapturePath(privateFolder);
+        if (file.empty()) {
+            std::fprintf(stderr, "tidewatch: no folder for the demonstration capture: %s\n",
+                         std::strerror(errno));
+        } else if (!WriteDemoCapture(file.c_str())) {
             std::fprintf(stderr, "tidewatch: cannot write the demonstration capture to %s\n",
                          file.c_str());
             file.clear();
@@ -75,6 +85,10 @@ int RunWindow(int argc, char** argv, std::string file, bool demo) {
         }
     }
     ErrorLog::SetCriticalHook(nullptr);
+    if (!privateFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(privateFolder, ignored);
+    }
     return result;
 }
 

@@ -53,8 +53,9 @@ int main(int argc, char** argv) {
     HeadlessOptions options;
     std::string error;
     if (!ParseHeadlessArguments(argc, argv, options, error)) {
-        if (!error.empty()) std::fprintf(stderr, "tidewatch: %s\n", error.c_str());
+        // The reason last, where a caller that keeps one line finds it.
         std::fputs(HeadlessUsage(), stderr);
+        if (!error.empty()) std::fprintf(stderr, "tidewatch: %s\n", error.c_str());
         return 2;
     }
     switch (options.mode) {

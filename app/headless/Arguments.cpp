@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "app/headless/Headless.h"
 
@@ -27,13 +28,17 @@ const char* HeadlessUsage() {
            "  --convert        write FILE's packets to OUT in the format of OUT's extension:\n"
            "                   .pcap or .cap libpcap, .pcapng pcapng, any other Tidewatch\n"
            "  --capture        capture without a window until N packets, S seconds, the\n"
-           "                   packet limit or an interrupt, then write FILE\n"
+           "                   packet limit, an interrupt or a hang-up, then write FILE\n"
+           "                   (.tdw, .pcap, .cap or .pcapng; a new file is readable by its\n"
+           "                   owner only); exit 0 when written, 1 on a failure (a capture\n"
+           "                   that lost its interface is written first), 2 on a usage error\n"
            "  --method         1 raw IPv4 datagrams of one local address, 2 Ethernet frames\n"
            "                   of one network through the Network Monitor provider, 3\n"
            "                   Ethernet frames of one adapter through libpcap (default: the\n"
            "                   stored capture method)\n"
            "  --address        the local address method 1 captures on\n"
-           "  --device         the interface method 2 or 3 captures on\n"
+           "  --device         the interface method 2 or 3 captures on (default: the\n"
+           "                   stored one; none stored: it must be given)\n"
            "  --interfaces     list what each capture method can capture on\n"
            "  Options may come in any order.\n";
 }
@@ -73,11 +78,13 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             }
             return argv[++i];
         };
-        auto number = [&](const char* name, long& out) {
+        // A count or a time of 0 asks for a capture that ends before it begins.
+        auto number = [&](const char* name, long& out, long least = 0) {
             const char* v = value(name);
             if (!v) return false;
-            if (!ParseCount(v, out)) {
-                error = std::string("bad value for ") + name + " '" + v + "'";
+            if (!ParseCount(v, out) || out < least) {
+                error = std::string("bad value for ") + name + " '" + v + "'" +
+                        (least > 0 ? " (at least " + std::to_string(least) + ")" : "");
                 return false;
             }
             return true;
@@ -138,10 +145,10 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             options.device = v;
             captureGiven = true;
         } else if (!std::strcmp(arg, "--count")) {
-            if (!number(arg, options.count)) return false;
+            if (!number(arg, options.count, 1)) return false;
             captureGiven = true;
         } else if (!std::strcmp(arg, "--seconds")) {
-            if (!number(arg, options.seconds)) return false;
+            if (!number(arg, options.seconds, 1)) return false;
             captureGiven = true;
         } else if (!std::strcmp(arg, "--write")) {
             const char* v = value(arg);

@@ -1,4 +1,6 @@
 // --capture: the capture loop with the drivers and no window, then the store written to a file.
+// What was taken is never lost to a cause that could be known before: the output is checked
+// before the capture starts, and a capture that ends by itself (its interface deleted) is saved.
 #include <semaphore.h>
 #include <signal.h>
 #include <time.h>
@@ -17,7 +19,9 @@
 #include "capture/DriverSet.h"
 #include "capture/PacketStore.h"
 #include "files/CaptureFile.h"
+#include "files/OutputFile.h"
 #include "framework/Registry.h"
+#include "framework/StringCollection.h"
 
 namespace {
 
@@ -64,23 +68,35 @@ void EthernetUpToGoal(const uint8_t* data, uint32_t length) {
     WakeAtTheEnd();
 }
 
-// Keeps the capture-state text of pane 1, for the message when the capture cannot start.
+// Keeps the capture-state text of pane 1, and the reason the capture loop gives in pane 0 when it
+// withdraws the request (a Start that failed, a driver that lost its interface); that reason
+// wakes the main thread at once.
 class CaptureStatusView : public ArrivalView {
 public:
     void AddPacketRow(uint32_t) override {}
     void SetStatusText(int pane, const char* text) override {
-        if (pane != 1) return;
+        const std::string shown = text ? text : "";
         std::lock_guard<std::mutex> lock(mutex_);
-        state_ = text;
+        if (pane == 1) state_ = shown;
+        // A full store is an ordinary end, not a failure.
+        if (pane == 0 && !shown.ends_with(kPacketLimitReached)) {
+            reason_ = shown;
+            sem_post(&wake);
+        }
     }
     std::string State() {
         std::lock_guard<std::mutex> lock(mutex_);
         return state_;
     }
+    std::string Reason() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return reason_;
+    }
 
 private:
     std::mutex mutex_;
     std::string state_;
+    std::string reason_;
 };
 
 std::atomic<uint8_t>& RunningFlag(int method) {
@@ -115,17 +131,86 @@ std::string StatusText(const std::string& pane) {
     return pane.rfind("  ", 0) == 0 ? pane.substr(2) : pane;
 }
 
+// A closed terminal or SSH session (SIGHUP) ends the capture as Ctrl+C does: saved.
 void InstallStopSignals() {
     struct sigaction action{};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The output is tried before a frame is taken: a capture is never made for a file that cannot
+// be written.
+bool OutputUsable(const std::string& path) {
+    CaptureFormat format;
+    std::string reason;
+    if (!FormatOfExtension(path.c_str(), format)) {
+        reason = "the extension names no capture format (.tdw, .pcap, .cap or .pcapng)";
+    } else {
+        OutputFile::CheckTarget(path.c_str(), reason);
+    }
+    if (reason.empty()) return true;
+    std::fprintf(stderr, "tidewatch: cannot write %s: %s\n", path.c_str(), reason.c_str());
+    return false;
+}
+
+// The stored text itself, empty when none is stored.
+std::string SettingText(const char* name) {
+    char text[4096];
+    uint32_t size = sizeof text;
+    return ReadRegString(name, text, &size) ? text : "";
+}
+
+// An interface named on the command line serves this run only, and so does a default a driver
+// picked: the settings are put back as they were before the drivers store theirs.
+struct InterfacesKept {
+    IWSACap& rawSocket;
+    IPCAP& pcap;
+    INetMon& netMon;
+    uint32_t address = rawSocket.CaptureAddress();
+    std::string device = SettingText("CaptureDevice");
+    std::string network = SettingText("NetMonMacAddr");
+    ~InterfacesKept() {
+        rawSocket.SetCaptureAddress(address);
+        pcap.SetDeviceName(device.c_str());
+        netMon.SetHardwareAddress(network.c_str());
+    }
+};
+
+// Methods 2 and 3 without an adapter named or stored: what there is, and that one must be named.
+int AdapterNeeded(int method, IPCAP& pcap, INetMon& netMon) {
+    StringCollection adapters(false);
+    if (method == 2) {
+        netMon.ListNetworks(adapters);
+    } else {
+        pcap.ListAdapters(adapters);
+    }
+    std::fprintf(stderr, "Method %d can capture on:\n", method);
+    for (int i = 0; i < adapters.Count(); ++i) std::fprintf(stderr, "  %s\n", adapters.Get(i));
+    if (adapters.Count() == 0) std::fprintf(stderr, "  (nothing)\n");
+    std::fprintf(stderr, "tidewatch: --device is needed: no adapter is stored for method %d\n",
+                 method);
+    return 2;
+}
+
+// The last line of a capture that could not start: the loop's reason, or the library's own
+// when the loop knew none better.
+void TellWhyNotStarted(CaptureStatusView& view, int method, IPCAP& pcap) {
+    const std::string state = StatusText(view.State());
+    if (!state.empty()) std::fprintf(stderr, "%s\n", state.c_str());
+    std::string reason = StatusText(view.Reason());
+    if (method == 3 && !pcap.OpenError().empty() &&
+        reason.find(pcap.OpenError()) == std::string::npos) {
+        reason = "Capture could not start: " + pcap.OpenError();
+    }
+    if (reason.empty()) reason = "Capture could not start";
+    std::fprintf(stderr, "tidewatch: %s\n", reason.c_str());
 }
 
 }  // namespace
 
 int RunCapture(const HeadlessOptions& options) {
+    if (!OutputUsable(options.write)) return 1;
     static CaptureStatusView view;
     // Told once, as the window does at start; the drivers then fail to start.
     if (IsUserAdministrator() == 0) std::fprintf(stderr, "%s\n", kNotAdministratorWarning);
@@ -133,11 +218,7 @@ int RunCapture(const HeadlessOptions& options) {
     IPCAP pcap;
     INetMon netMon;
     IWSACap rawSocket;
-    // An interface named on the command line serves this run only: the stored one is put back
-    // before the drivers store theirs.
-    const uint32_t storedAddress = rawSocket.CaptureAddress();
-    const std::string storedDevice = pcap.DeviceName();
-    const std::string storedNetwork = netMon.HardwareAddress();
+    const InterfacesKept stored{rawSocket, pcap, netMon};
 
     int method = options.method;
     if (method == 0) {
@@ -145,10 +226,25 @@ int RunCapture(const HeadlessOptions& options) {
         method = stored >= 1 && stored <= 3 ? static_cast<int>(stored) : 1;
     }
     if (options.addressGiven) rawSocket.SetCaptureAddress(options.address);
-    bool networkFound = true;
+    // The setting itself, not the driver's choice: a default the driver picks is no adapter the
+    // user chose.
+    if (options.device.empty() && (method == 2 || method == 3) &&
+        (method == 2 ? stored.network : stored.device).empty()) {
+        return AdapterNeeded(method, pcap, netMon);
+    }
     if (!options.device.empty()) {
         if (method == 2) {
-            networkFound = netMon.ChooseNetworkByName(options.device.c_str());
+            if (!netMon.ChooseNetworkByName(options.device.c_str())) {
+                StringCollection networks(false);
+                netMon.ListNetworks(networks);
+                // Without the provider there is no network at all: the start then says why.
+                if (networks.Count() > 0) {
+                    std::fprintf(stderr,
+                                 "tidewatch: the Network Monitor provider has no network %s\n",
+                                 options.device.c_str());
+                    return 1;
+                }
+            }
         } else {
             pcap.SetDeviceName(options.device.c_str());
         }
@@ -181,7 +277,9 @@ int RunCapture(const HeadlessOptions& options) {
             // The state the window shows in its status bar, so a caller knows frames are taken.
             std::fprintf(stderr, "%s\n", StatusText(view.State()).c_str());
         }
-        if (stopSignal.load() || goalReached.load() || !IsCapturing()) break;
+        if (stopSignal.load() || goalReached.load() || !IsCapturing() || !view.Reason().empty()) {
+            break;
+        }
         // A full store, or the count asked for, ends the capture without waiting for a frame
         // beyond it (which may never come).
         const int32_t stored = GetPacketStore().Count();
@@ -192,8 +290,8 @@ int RunCapture(const HeadlessOptions& options) {
             Clock::now() - started >= std::chrono::seconds(options.seconds)) {
             break;
         }
-        // Woken early for a signal, a full store or the count; what else ends the capture (the
-        // loop withdrawing the request, the time limit) is looked at every 100 ms.
+        // Woken early for a signal, a full store, the count or the loop's reason for ending; the
+        // time limit is looked at every 100 ms.
         Sleep(std::chrono::milliseconds(100));
     }
     everRan |= running.load() != 0;
@@ -208,25 +306,23 @@ int RunCapture(const HeadlessOptions& options) {
                                        : pcap.KernelCounts(received, dropped);
     NetMonStatistics batches{};
     const bool batched = method == 2 && netMon.QueryStatistics(&batches) && batches.batches > 0;
-    rawSocket.SetCaptureAddress(storedAddress);
-    pcap.SetDeviceName(storedDevice.c_str());
-    netMon.SetHardwareAddress(storedNetwork.c_str());
 
     if (!everRan) {
-        std::fprintf(stderr, "tidewatch: the capture could not start: %s\n",
-                     StatusText(view.State()).c_str());
-        if (method == 3 && !pcap.OpenError().empty()) {
-            std::fprintf(stderr, "tidewatch: %s\n", pcap.OpenError().c_str());
-        }
-        if (!networkFound) {
-            std::fprintf(stderr, "tidewatch: the Network Monitor provider has no network %s\n",
-                         options.device.c_str());
+        if (stopSignal.load() && view.Reason().empty()) {
+            std::fprintf(stderr, "tidewatch: stopped before the capture started\n");
+        } else {
+            TellWhyNotStarted(view, method, pcap);
         }
         return 1;
     }
-    // The format the file name's extension names: .pcap/.cap libpcap, .pcapng, else our own.
+    // Ended by itself (the driver lost its interface): what it took is saved all the same.
+    const std::string lost = StatusText(view.Reason());
+    // The format the file name's extension names: .pcap/.cap libpcap, .pcapng, .tdw our own.
     if (!WriteCaptureFile(options.write.c_str())) {
-        std::fprintf(stderr, "tidewatch: cannot write %s\n", options.write.c_str());
+        if (!lost.empty()) std::fprintf(stderr, "tidewatch: %s\n", lost.c_str());
+        const std::string& why = OutputFile::LastFailure();
+        std::fprintf(stderr, "tidewatch: cannot write %s: %s\n", options.write.c_str(),
+                     why.empty() ? "the writer failed" : why.c_str());
         return 1;
     }
     std::printf("%d packets captured\n", GetPacketStore().Count());
@@ -242,5 +338,9 @@ int RunCapture(const HeadlessOptions& options) {
                     batches.largestBatch);
     }
     std::fflush(stdout);
+    if (!lost.empty()) {
+        std::fprintf(stderr, "tidewatch: %s\n", lost.c_str());
+        return 1;
+    }
     return 0;
 }

@@ -73,6 +73,8 @@ TEST(Arguments, ContradictionsAndMissingPartsAreUsageErrors) {
         {"--capture", "--write", "o", "--method", "3", "--address", "1.2.3.4"},
         {"--capture", "--write", "o", "--address", "1.2.3"},
         {"--capture", "--write", "o", "--count", "-1"},
+        {"--capture", "--write", "o", "--count", "0"},                  // ends before it begins
+        {"--capture", "--write", "o", "--seconds", "0"},
         {"--capture", "--write", "o", "file.tdw"},
         {"--list", "f.tdw", "--write", "o"},
         {"--describe"},
