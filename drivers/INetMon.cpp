@@ -1,6 +1,7 @@
 #include "drivers/INetMon.h"
 
 #include <dlfcn.h>
+#include <net/if.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -47,7 +48,7 @@ INetMon::INetMon() { Construct(nullptr); }
 INetMon::INetMon(const char* libraryPath) { Construct(libraryPath); }
 
 void INetMon::Construct(const char* libraryPath) {
-    AppRegKey().GetString(kSetting, hardwareAddress, "");
+    const bool stored = AppRegKey().GetString(kSetting, hardwareAddress, "");
     library = libraryPath ? dlopen(libraryPath, RTLD_NOW | RTLD_LOCAL) : LoadProvider();
     if (!library) {
         Report(nullptr, 0, "INetMon - Netmon not installed", 4);
@@ -60,6 +61,18 @@ void INetMon::Construct(const char* libraryPath) {
     Bind(library, "GetNPPBlobTable", getNPPBlobTable);
     Bind(library, "GetNetworkInfoFromBlob", getNetworkInfoFromBlob);
     if (createBlob && createBlob(&errorBlob) != 0) errorBlob = nullptr;
+    if (!stored && HaveEntryPoints()) hardwareAddress = DefaultNetwork().c_str();
+}
+
+std::string INetMon::DefaultNetwork() {
+    // The provider lists only interfaces that deliver Ethernet.
+    std::string chosen;
+    ForEachNetwork([&](NetMonBlob, const NetMonNetworkInfo& info, const char* address) {
+        if (chosen.empty() && (info.flags & IFF_UP) && !(info.flags & IFF_LOOPBACK)) {
+            chosen = address;
+        }
+    });
+    return chosen;
 }
 
 INetMon::~INetMon() {
@@ -167,6 +180,7 @@ bool INetMon::PauseIfRunning() {
 }
 
 bool INetMon::Start() {
+    ClearFailure();  // a reason left from an earlier capture does not end this one
     IRTC* object = capture.load();
     if (!object) return false;
     int32_t running = 0, paused = 0;
@@ -238,20 +252,45 @@ bool INetMon::KernelCounts(uint64_t& received, uint64_t& dropped) {
 }
 
 uint32_t INetMon::OnFrames(NetMonFramesRecord record) {
+    auto* driver = static_cast<INetMon*>(record.context);
+    if (record.eventCode == kNetMonEndedEvent && driver) {
+        driver->SetFailure(driver->EndedReason(record.status));
+        return 0;
+    }
     if (record.eventCode != kNetMonFramesEvent) return 0;
     const NetMonFrameTable* table = record.frameTable;
-    const auto* driver = static_cast<const INetMon*>(record.context);
     if (!table || table->frameCount == 0 || !driver) return 0;
     const CaptureCallback deliver = driver->callback;
     const uint32_t first = table->firstIndex, last = table->lastIndex;
     if (first > last || !deliver) return 0;
-    const ArrivalTick batch;  // one clock read for the batch
+    // Each frame is timed when the kernel received it; a frame without a time stamp when it is
+    // handed over.
+    const ArrivalTick batch;
+    const RealtimeToTick toTick;
     for (uint32_t i = first;; ++i) {
         const NetMonFrameEntry* entry = NetMonFrameAt(table, i);
         const uint8_t* data = entry->data;
         const uint32_t length = entry->byteCount;
-        if (data && length <= 65535) deliver(data, length);
+        if (data && length <= 65535) {
+            const int64_t stamp = entry->timeStamp;
+            ArrivalTick::Set(stamp > 0 ? toTick(stamp / 1000000000, stamp % 1000000000)
+                                       : TickCount());
+            deliver(data, length);
+        }
         if (i == last) break;  // also ends a table whose last index is the largest there is
     }
     return 0;
+}
+
+std::string INetMon::EndedReason(uint32_t status) {
+    NetMonNetworkInfo info{};
+    const NetMonBlob network = networkBlob.load();
+    std::string name = "the interface";
+    if (network && getNetworkInfoFromBlob && getNetworkInfoFromBlob(network, &info) == 0) {
+        name = "interface " + std::string(info.name, strnlen(info.name, sizeof info.name));
+    }
+    if ((status & 0xffff) == kNetMonNoNetwork) return "Capture ended: " + name + " was deleted";
+    const int error = static_cast<int>(status >> 16);
+    return "Capture ended: " + name + " failed: " +
+           (error ? std::strerror(error) : "status " + std::to_string(status & 0xffff));
 }

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 #include "drivers/ICapture.h"
 #include "drivers/NetMonRecords.h"
@@ -15,6 +16,8 @@ class StringCollection;
 
 class INetMon : public ICapture {
 public:
+    // Reads "NetMonMacAddr"; when none is stored, the first interface that is up, not loopback
+    // and delivers Ethernet is the network.
     INetMon();
     ~INetMon();
     INetMon(const INetMon&) = delete;
@@ -30,7 +33,9 @@ public:
     bool SelectInterface();
     // Transmits the bytes on the chosen network; true when the provider accepted them.
     bool SendPacket(const uint8_t* bytes, uint32_t length);
-    // The frames callback: hands every usable frame of the batch to the arrival callback.
+    // The frames callback: hands every usable frame of the batch to the arrival callback, each
+    // timed when the kernel received it. When the provider says the capture ended by itself, the
+    // reason is kept for the capture loop (TakeFailure).
     static uint32_t OnFrames(NetMonFramesRecord record);
 
     // The provider's counts for the current capture object (kernel received and dropped, batches
@@ -52,6 +57,10 @@ protected:
 private:
     void Construct(const char* libraryPath);
     bool PauseIfRunning();
+    // The address text of the default network; empty when there is none.
+    std::string DefaultNetwork();
+    // One line for the log and the status bar: why the capture ended by itself.
+    std::string EndedReason(uint32_t status);
     // Remembers the low 16 bits of a capture-object status; true when they are 0.
     bool Ok(uint32_t status);
     bool HaveEntryPoints() const;

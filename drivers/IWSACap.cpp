@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <net/if.h>
@@ -14,53 +15,109 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <new>
 #include <thread>
 
 #include "framework/Bytes.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
+#include "framework/Tick.h"
 #include "framework/str.h"
 
 namespace {
 
-constexpr uint32_t kBufferSize = 65536;
 // How long one receive waits before the loop looks at the capture request again.
 constexpr int kReceiveWaitMs = 250;
-// Room for bursts at line rate: the kernel queues this much while the loop hands frames on.
-constexpr int kSocketBufferBytes = 32 << 20;
+// 4 blocks of 1 MiB, as the Network Monitor provider has: a block is handed over when full or
+// 10 ms after its first datagram, so a burst costs few wake-ups and a quiet link little delay.
+constexpr PacketRing::Shape kRing{1u << 20, 4, 10, 0};
+// How often a running capture looks whether its interface and address are still there.
+constexpr auto kCheckEvery = std::chrono::milliseconds(500);
+constexpr uint32_t kLoopbackAddress = 0x7f000001;
 
 std::atomic<IWSACap::AddressDialog> addressDialog{nullptr};
 
-// The first IPv4 address of the host's name, host byte order; 0 when there is none.
-uint32_t DefaultAddress() {
+bool IsLoopback(uint32_t address, unsigned flags) {
+    return (address >> 24) == 127 || (flags & IFF_LOOPBACK) != 0;
+}
+
+// The IPv4 addresses of the host's name, host byte order, in the resolver's order.
+std::vector<uint32_t> HostNameAddresses() {
+    std::vector<uint32_t> addresses;
     char name[80] = {};
-    if (gethostname(name, sizeof name - 1) != 0) return 0;
+    if (gethostname(name, sizeof name - 1) != 0) return addresses;
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || !found) return 0;
-    uint32_t address = 0;
-    if (found->ai_addr && found->ai_addrlen >= sizeof(sockaddr_in)) {
-        address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0) return addresses;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+        if (entry->ai_addr && entry->ai_addrlen >= sizeof(sockaddr_in)) {
+            addresses.push_back(
+                ntohl(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr));
+        }
     }
     freeaddrinfo(found);
-    return address;
+    return addresses;
 }
 
-// The index of the interface that holds the address; 0 when none does.
-unsigned InterfaceOf(uint32_t address) {
+// Calls visit(address in host byte order, entry) for every IPv4 address of the local interfaces.
+template <class Visit>
+void ForEachLocalAddress(Visit visit) {
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return 0;
-    unsigned index = 0;
-    for (ifaddrs* entry = list; entry && index == 0; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-        if (ntohl(in->sin_addr.s_addr) == address) index = if_nametoindex(entry->ifa_name);
+    if (getifaddrs(&list) != 0) return;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET || !entry->ifa_name) continue;
+        visit(ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr),
+              *entry);
     }
     freeifaddrs(list);
-    return index;
+}
+
+// The interface that holds the address; index 0 when none does.
+struct Holder {
+    unsigned index = 0;
+    bool loopback = false;
+    std::string name;
+};
+Holder InterfaceOf(uint32_t address) {
+    Holder holder;
+    ForEachLocalAddress([&](uint32_t held, const ifaddrs& entry) {
+        if (holder.index != 0 || held != address) return;
+        holder.index = if_nametoindex(entry.ifa_name);
+        holder.loopback = (entry.ifa_flags & IFF_LOOPBACK) != 0;
+        holder.name = entry.ifa_name;
+    });
+    return holder;
+}
+
+// The one place method 1 opens a socket, the only step that needs the capture right: cooked
+// (datagrams without their link header), unbound and with protocol 0, so nothing arrives before
+// the filter and the ring are in place.
+int OpenCaptureSocket() { return socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
+
+// The kernel hands on only IPv4, and on loopback, where every datagram passes twice, only the
+// incoming copy (libpcap drops the outgoing one there too). 0 or errno.
+int KeepIpv4Once(int fd, bool loopback) {
+    constexpr uint32_t kProtocol = static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL);
+    constexpr uint32_t kPacketType = static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE);
+    std::vector<sock_filter> code = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kProtocol),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ETH_P_IP, 0, static_cast<uint8_t>(loopback ? 3 : 1)),
+    };
+    if (loopback) {
+        code.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kPacketType));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, PACKET_OUTGOING, 1, 0));
+    }
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0x40000));  // the whole datagram
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 ? 0 : errno;
+}
+
+std::string AddressText(uint32_t address) {
+    str text;
+    text.AppendIPv4(address);
+    return text.c_str();
 }
 
 // The datagram as a raw IPv4 socket hands it over: cut at its total length, so that link-layer
@@ -79,19 +136,36 @@ uint32_t DatagramLength(const uint8_t* data, uint32_t received) {
 
 }  // namespace
 
+uint32_t IWSACap::DefaultAddress(const std::vector<uint32_t>& hostAddresses,
+                                 const std::vector<LocalAddress>& local) {
+    for (uint32_t address : hostAddresses) {
+        for (const LocalAddress& held : local) {
+            if (held.address == address && !IsLoopback(address, held.flags)) return address;
+        }
+    }
+    for (const LocalAddress& held : local) {
+        if ((held.flags & IFF_UP) && !IsLoopback(held.address, held.flags)) return held.address;
+    }
+    return kLoopbackAddress;
+}
+
 void IWSACap::SetAddressDialog(AddressDialog dialog) { addressDialog.store(dialog); }
 
 IWSACap::IWSACap() {
     // Nothing needs starting on this platform; the version stands for a started socket layer.
     version_ = 0x0202;
-    buffer_.reset(new (std::nothrow) uint8_t[kBufferSize]);
-    if (buffer_) {
-        bufferLength_ = kBufferSize;
-    } else {
-        Report(nullptr, 0, "IWSACap - Alloc failure", 3);
-    }
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    captureAddress_.store(ReadRegNumber("CaptureAddress", DefaultAddress()));
+    // Looked up only when nothing is stored: the resolver may take its time.
+    constexpr uint32_t kNone = 0xffffffff;  // a broadcast address, never a capture address
+    uint32_t address = ReadRegNumber("CaptureAddress", kNone);
+    if (address == kNone) {
+        std::vector<LocalAddress> local;
+        ForEachLocalAddress([&](uint32_t held, const ifaddrs& entry) {
+            local.push_back({held, entry.ifa_flags});
+        });
+        address = DefaultAddress(HostNameAddresses(), local);
+    }
+    captureAddress_.store(address);
 }
 
 IWSACap::~IWSACap() {
@@ -111,40 +185,61 @@ bool IWSACap::Init(void* instance, QWidget* parentWindow, CaptureCallback callba
 
 bool IWSACap::Start() {
     if (socket_.load() >= 0) return true;
-    // Protocol 0 receives nothing until the bind names the protocol and the interface, so no
-    // frame of another interface is queued in between.
-    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    ClearFailure();  // a reason left from an earlier capture does not end this one
+    const uint32_t address = captureAddress_.load();
+    const Holder holder = InterfaceOf(address);
+    const int fd = OpenCaptureSocket();
     if (fd < 0) {
+        const int error = errno;
         Report(nullptr, 0, "Unable to allocate socket", 3);
+        // Without the right the loop says so itself.
+        if (error != EPERM && error != EACCES) SetFailure(std::string("packet socket: ") + std::strerror(error));
         return false;
     }
+    auto fail = [&](const char* report, int error, std::string reason) {
+        ReportSystemError(nullptr, 0, report, 3, error);
+        SetFailure(std::move(reason));
+        ring_.Unmap();
+        close(fd);
+        return false;
+    };
     sockaddr_ll link{};
     link.sll_family = AF_PACKET;
     link.sll_protocol = htons(ETH_P_ALL);
-    link.sll_ifindex = static_cast<int>(InterfaceOf(captureAddress_.load()));
-    if (link.sll_ifindex == 0 ||
-        bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0) {
-        ReportSystemError(nullptr, 0, "Unable to bind to address.", 3,
-                          link.sll_ifindex == 0 ? EADDRNOTAVAIL : errno);
-        close(fd);
-        return false;
+    link.sll_ifindex = static_cast<int>(holder.index);
+    if (holder.index == 0) {
+        return fail("Unable to bind to address.", EADDRNOTAVAIL,
+                    "no interface holds the address " + AddressText(address));
+    }
+    if (const int error = KeepIpv4Once(fd, holder.loopback); error != 0) {
+        return fail("Unable to bind to address.", error,
+                    "cannot filter " + holder.name + ": " + std::strerror(error));
+    }
+    if (const int error = ring_.Map(fd, kRing); error != 0) {
+        return fail("IWSACap - Alloc failure", error,
+                    "no receive ring on " + holder.name + ": " + std::strerror(error));
+    }
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0) {
+        const int error = errno;
+        return fail("Unable to bind to address.", error,
+                    "cannot bind to " + holder.name + ": " + std::strerror(error));
     }
     packet_mreq promiscuous{};
     promiscuous.mr_ifindex = link.sll_ifindex;
     promiscuous.mr_type = PACKET_MR_PROMISC;
     if (setsockopt(fd, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous, sizeof promiscuous) != 0) {
-        ReportSystemError(nullptr, 0, "Unable to specify receive-all", 3, errno);
-        close(fd);
-        return false;
+        const int error = errno;
+        return fail("Unable to specify receive-all", error,
+                    "cannot receive everything on " + holder.name + ": " + std::strerror(error));
     }
-    // A larger queue where the rights allow it; the default otherwise.
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kSocketBufferBytes, sizeof(int)) != 0) {
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kSocketBufferBytes, sizeof(int));
-    }
+    ifindex_ = link.sll_ifindex;
+    loopback_ = holder.loopback;
+    interfaceName_ = holder.name;
+    ended_ = false;
+    lastCheck_ = std::chrono::steady_clock::now();
     // The kernel's counts start afresh with every capture period.
-    tpacket_stats stats{};
-    socklen_t size = sizeof stats;
-    getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &stats, &size);
+    uint64_t ignored = 0;
+    PacketRing::TakeCounts(fd, ignored, ignored);
     received_.store(0);
     dropped_.store(0);
     counted_.store(true);
@@ -164,31 +259,74 @@ bool IWSACap::ReceiveNext() {
     } leave{receiving_};
     const int fd = socket_.load();
     if (fd < 0) return false;
-
-    sockaddr_ll from{};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        socklen_t fromLength = sizeof from;
-        const ssize_t n = recvfrom(fd, buffer_.get(), bufferLength_, MSG_TRUNC,
-                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n > 0) {
-            // Only IPv4 datagrams, as the raw IPv4 socket receives them.
-            if (from.sll_protocol != htons(ETH_P_IP)) return false;
-            const uint32_t received =
-                static_cast<uint32_t>(n) > bufferLength_ ? bufferLength_ : static_cast<uint32_t>(n);
-            if (!callback) {
-                Report(nullptr, 0, "IWSACap::ReceiveNext - callback is not set.", 3);
-                return true;
+    if (ended_) {
+        // Until the loop stops the driver: no spinning meanwhile.
+        pollfd wait{wake_, POLLIN, 0};
+        poll(&wait, wake_ >= 0 ? 1 : 0, kReceiveWaitMs);
+        return false;
+    }
+    // Nothing handed over yet: wait, but not past a quarter second, and not past a close. A
+    // link that goes down leaves an error on the socket, which the wait reads and so clears.
+    const PacketRing::Wait wait = ring_.WaitForBlock(fd, wake_, kReceiveWaitMs);
+    if (socket_.load() != fd) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (wait.socketError != 0 || now - lastCheck_ >= kCheckEvery) {
+        lastCheck_ = now;
+        std::string reason = WhyGone(fd);
+        if (!reason.empty()) {
+            // What the kernel took before is stored first: it retires its last block, however
+            // full, within its retire time.
+            std::this_thread::sleep_for(std::chrono::milliseconds(2 * kRing.retireMs));
+            for (uint8_t* block; (block = ring_.ReadyBlock()) != nullptr;) {
+                DeliverBlock(block, fd);
+                ring_.ReleaseBlock();
             }
-            callback(buffer_.get(), DatagramLength(buffer_.get(), received));
+            ended_ = true;
+            SetFailure(std::move(reason));
             return true;
         }
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || attempt == 1) return false;
-        // Nothing queued: wait, but not past a quarter second, and not past a close.
-        pollfd waits[2] = {{fd, POLLIN, 0}, {wake_, POLLIN, 0}};
-        const int ready = poll(waits, wake_ >= 0 ? 2 : 1, kReceiveWaitMs);
-        if (ready <= 0 || (waits[0].revents & POLLIN) == 0 || socket_.load() != fd) return false;
     }
-    return false;
+    uint8_t* block = ring_.ReadyBlock();
+    if (!block) return false;
+    DeliverBlock(block, fd);
+    ring_.ReleaseBlock();
+    return true;
+}
+
+void IWSACap::DeliverBlock(uint8_t* block, int fd) {
+    const ArrivalTick handover;
+    const RealtimeToTick toTick;
+    const bool loopback = loopback_;
+    PacketRing::Walk(block, ring_.BlockBytes(), [&](const PacketRing::Frame& frame) {
+        // The kernel's filter keeps these out already; the walk does not rely on it.
+        if (frame.link->sll_protocol != htons(ETH_P_IP) ||
+            (loopback && frame.link->sll_pkttype == PACKET_OUTGOING)) {
+            return true;
+        }
+        if (!callback) {
+            Report(nullptr, 0, "IWSACap::ReceiveNext - callback is not set.", 3);
+            return true;
+        }
+        ArrivalTick::Set(toTick(frame.header->tp_sec, frame.header->tp_nsec));
+        callback(frame.data, DatagramLength(frame.data, frame.length));
+        // A close from another thread stops the handover at the next datagram.
+        return socket_.load(std::memory_order_relaxed) == fd;
+    });
+}
+
+std::string IWSACap::WhyGone(int fd) {
+    if (PacketRing::InterfaceGone(fd, ifindex_)) {
+        return "Capture ended: interface " + interfaceName_ + " was deleted";
+    }
+    if (InterfaceOf(captureAddress_.load()).index == static_cast<unsigned>(ifindex_)) return {};
+    // An interface being deleted loses its addresses a moment before the socket is let go of:
+    // look again before naming the address.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (PacketRing::InterfaceGone(fd, ifindex_)) {
+        return "Capture ended: interface " + interfaceName_ + " was deleted";
+    }
+    return "Capture ended: address " + AddressText(captureAddress_.load()) + " was removed from " +
+           interfaceName_;
 }
 
 bool IWSACap::Stop() {
@@ -207,16 +345,15 @@ void IWSACap::CloseSocket() {
     }
     while (receiving_.load() != 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     TakeCounts(fd);
+    ring_.Unmap();
     close(fd);
 }
 
 void IWSACap::TakeCounts(int fd) {
-    // Each read returns the counts since the previous one.
-    tpacket_stats stats{};
-    socklen_t size = sizeof stats;
-    if (getsockopt(fd, SOL_PACKET, PACKET_STATISTICS, &stats, &size) != 0) return;
-    received_.fetch_add(stats.tp_packets);
-    dropped_.fetch_add(stats.tp_drops);
+    uint64_t received = 0, dropped = 0;
+    if (!PacketRing::TakeCounts(fd, received, dropped)) return;
+    received_.fetch_add(received);
+    dropped_.fetch_add(dropped);
 }
 
 bool IWSACap::KernelCounts(uint64_t& received, uint64_t& dropped) {
@@ -239,15 +376,10 @@ bool IWSACap::SelectInterface() {
 }
 
 void IWSACap::ListAddresses(StringCollection& out) {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return;
-    for (ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-        if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-        const auto* in = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    ForEachLocalAddress([&](uint32_t address, const ifaddrs& entry) {
         str text;
-        text.AppendIPv4(ntohl(in->sin_addr.s_addr));
-        text.AppendFormat(" (%s)", entry->ifa_name);
+        text.AppendIPv4(address);
+        text.AppendFormat(" (%s)", entry.ifa_name);
         out.Add(text.c_str());
-    }
-    freeifaddrs(list);
+    });
 }

@@ -27,6 +27,7 @@ enum NetMonStatus : uint32_t {
     kNetMonNoDisplay = 7,       // no application object to show a dialog in
     kNetMonNotRunning = 8,
     kNetMonNotImplemented = 9,
+    kNetMonNoNetwork = 10,      // the network's interface no longer exists
 };
 
 // The blob table: a 32-bit count, then that many handles from offset 8.
@@ -51,7 +52,7 @@ struct NetMonNetworkInfo {
 #pragma pack(push, 1)
 struct NetMonFrameEntry {  // 30 bytes
     const uint8_t* data;
-    uint8_t reserved1[8];
+    int64_t timeStamp;   // when the kernel received the frame: real-time nanoseconds since 1970
     uint32_t byteCount;
     uint8_t reserved2[10];
 };
@@ -62,20 +63,26 @@ struct NetMonFrameTable {  // entries follow from offset 16, by absolute index
     uint32_t frameCount;
 };
 struct NetMonFramesRecord {
-    uint16_t eventCode;  // 2: frames
-    uint8_t reserved1[20];
+    uint16_t eventCode;  // 2: frames; 4: the capture ended by itself
+    uint32_t status;     // with event 4: why, a status as the calls return it
+    uint8_t reserved1[16];
     void* context;       // the user context given to Connect
     uint8_t reserved2[4];
     const NetMonFrameTable* frameTable;
     uint8_t reserved3[514];
 };
 #pragma pack(pop)
-static_assert(sizeof(NetMonFrameEntry) == 30 && offsetof(NetMonFrameEntry, byteCount) == 16);
+static_assert(sizeof(NetMonFrameEntry) == 30 && offsetof(NetMonFrameEntry, timeStamp) == 8 &&
+              offsetof(NetMonFrameEntry, byteCount) == 16);
 static_assert(sizeof(NetMonFrameTable) == 16);
 static_assert(sizeof(NetMonFramesRecord) == 556 && offsetof(NetMonFramesRecord, context) == 22 &&
               offsetof(NetMonFramesRecord, frameTable) == 34);
 
 inline constexpr uint16_t kNetMonFramesEvent = 2;
+// The delivery thread has ended without being asked to (the interface was deleted): no frames
+// follow. The record has no frame table; its status says why (kNetMonNoNetwork: the interface is
+// gone; a system error otherwise). Sent once, after the last batch.
+inline constexpr uint16_t kNetMonEndedEvent = 4;
 inline constexpr size_t kNetMonFrameTableEntries = 16;
 
 // Entry i of a frame table lies at 16 + 30 * i, whatever the table's first index.

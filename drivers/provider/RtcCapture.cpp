@@ -3,14 +3,12 @@
 #include <arpa/inet.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
-#include <poll.h>
 #include <sys/eventfd.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -27,19 +25,20 @@ namespace {
 // ring is kept small because the kernel writes its blocks in turn, and a small ring stays in the
 // cache between rounds: with 16 MiB every frame was fetched from memory, and storing a burst cost
 // a quarter more. Four blocks still hold about 40 ms of frames at line rate while the callback is
-// busy.
-constexpr uint32_t kBlockBytes = 1u << 20;
-constexpr uint32_t kBlockCount = 4;
-// How far ahead of the walk through a block its lines are asked for (see DeliverBlock).
-constexpr uint32_t kPrefetchBytes = 2048;
-constexpr uint32_t kFrameBytes = 2048;  // only for the kernel's checks of the ring's shape
-constexpr uint32_t kRetireMs = 10;
-// Room in front of every frame for the VLAN tag the kernel takes out (see DeliverBlock).
+// busy. Room is kept in front of every frame for the VLAN tag the kernel takes out (see
+// DeliverBlock).
 constexpr uint32_t kVlanTagBytes = 4;
+constexpr PacketRing::Shape kRing{1u << 20, 4, 10, kVlanTagBytes};
+// How often a quiet delivery thread looks whether its interface still exists.
+constexpr int kCheckMs = 250;
 // The smallest room a frame takes in a block: its header, the link address and alignment.
 constexpr uint32_t kSmallestSlot = TPACKET_ALIGN(TPACKET3_HDRLEN);
 
 uint32_t Fail(int error) { return SystemError(error); }
+
+// Every packet socket of the provider is made here, unbound and with protocol 0 so that it
+// receives nothing until it is bound; only this needs the capture right.
+int OpenPacketSocket() { return socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0); }
 
 }  // namespace
 
@@ -73,17 +72,8 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
     if (socket_ >= 0) return kNetMonAlreadyConnected;
     const int ifindex = static_cast<int>(network->info.interfaceIndex);
 
-    // Protocol 0 until bound: nothing from other interfaces enters the ring meanwhile.
-    socket_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
+    socket_ = OpenPacketSocket();
     if (socket_ < 0) return Fail(errno);
-    const int version = TPACKET_V3;
-    const unsigned reserve = kVlanTagBytes;
-    tpacket_req3 request{};
-    request.tp_block_size = kBlockBytes;
-    request.tp_block_nr = kBlockCount;
-    request.tp_frame_size = kFrameBytes;
-    request.tp_frame_nr = kBlockBytes / kFrameBytes * kBlockCount;
-    request.tp_retire_blk_tov = kRetireMs;
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
     address.sll_protocol = htons(ETH_P_ALL);
@@ -91,40 +81,31 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
     packet_mreq promiscuous{};
     promiscuous.mr_ifindex = ifindex;
     promiscuous.mr_type = PACKET_MR_PROMISC;
-    void* ring = MAP_FAILED;
-    const size_t ringBytes = static_cast<size_t>(kBlockBytes) * kBlockCount;
-    if (setsockopt(socket_, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0 ||
-        setsockopt(socket_, SOL_PACKET, PACKET_RESERVE, &reserve, sizeof reserve) != 0 ||
-        setsockopt(socket_, SOL_PACKET, PACKET_RX_RING, &request, sizeof request) != 0 ||
-        (ring = mmap(nullptr, ringBytes, PROT_READ | PROT_WRITE, MAP_SHARED, socket_, 0)) ==
-            MAP_FAILED ||
-        bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        setsockopt(socket_, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous,
-                   sizeof promiscuous) != 0 ||
-        (wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0) {
-        const int error = errno;
-        if (ring != MAP_FAILED) munmap(ring, ringBytes);
+    int error = ring_.Map(socket_, kRing);
+    if (error == 0 &&
+        (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+         setsockopt(socket_, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous,
+                    sizeof promiscuous) != 0 ||
+         (wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) < 0)) {
+        error = errno;
+    }
+    if (error == 0) {
+        try {
+            table_.assign(sizeof(NetMonFrameTable) + static_cast<size_t>(kRing.blockBytes /
+                                                                         kSmallestSlot) *
+                                                         sizeof(NetMonFrameEntry),
+                          0);
+        } catch (const std::bad_alloc&) {
+            error = ENOMEM;
+        }
+    }
+    if (error != 0) {
+        ring_.Unmap();
         if (wake_ >= 0) close(wake_);
         close(socket_);
         socket_ = wake_ = -1;
         return Fail(error);
     }
-    try {
-        table_.assign(sizeof(NetMonFrameTable) +
-                          static_cast<size_t>(kBlockBytes / kSmallestSlot) * sizeof(NetMonFrameEntry),
-                      0);
-    } catch (const std::bad_alloc&) {
-        munmap(ring, ringBytes);
-        close(wake_);
-        close(socket_);
-        socket_ = wake_ = -1;
-        return Fail(ENOMEM);
-    }
-    ring_ = static_cast<uint8_t*>(ring);
-    ringBytes_ = ringBytes;
-    blockBytes_ = kBlockBytes;
-    blockCount_ = kBlockCount;
-    nextBlock_ = 0;
     frames_ = frames;
     context_ = context;
     statistics_ = {};
@@ -132,22 +113,15 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
 }
 
 void RtcCapture::CollectKernelCounts() {
-    tpacket_stats_v3 counts{};
-    socklen_t size = sizeof counts;
-    // Each read hands over the counts since the last one; tp_packets includes the drops.
-    if (socket_ >= 0 && getsockopt(socket_, SOL_PACKET, PACKET_STATISTICS, &counts, &size) == 0) {
-        statistics_.received += counts.tp_packets;
-        statistics_.dropped += counts.tp_drops;
-    }
+    PacketRing::TakeCounts(socket_, statistics_.received, statistics_.dropped);
 }
 
 void RtcCapture::CloseRing() {
     if (socket_ < 0) return;
     CollectKernelCounts();
-    munmap(ring_, ringBytes_);
+    ring_.Unmap();
     close(socket_);
     close(wake_);
-    ring_ = nullptr;
     socket_ = wake_ = -1;
 }
 
@@ -243,7 +217,7 @@ uint32_t RtcCapture::InsertSpecialFrame(uint32_t frameType, uint32_t, const uint
     std::lock_guard<std::mutex> lock(sendMutex_);
     // A socket of its own that receives nothing, so sending never competes with the ring.
     if (sendSocket_ < 0) {
-        sendSocket_ = socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0);
+        sendSocket_ = OpenPacketSocket();
         if (sendSocket_ < 0) return Fail(errno);
     }
     sockaddr_ll address{};
@@ -255,40 +229,63 @@ uint32_t RtcCapture::InsertSpecialFrame(uint32_t frameType, uint32_t, const uint
     return sent == static_cast<ssize_t>(length) ? kNetMonOk : Fail(EMSGSIZE);
 }
 
+bool RtcCapture::BeginDelivery() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !paused_ || stopping_; });
+    if (stopping_) return false;
+    delivering_ = true;
+    return true;
+}
+
+void RtcCapture::EndDelivery() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        delivering_ = false;
+    }
+    changed_.notify_all();
+}
+
 void RtcCapture::Deliver() {
+    const int ifindex = static_cast<int>(network_.interfaceIndex);
+    bool drained = false;
     for (;;) {
-        uint8_t* block = ring_ + static_cast<size_t>(nextBlock_) * blockBytes_;
-        auto* descriptor = reinterpret_cast<tpacket_block_desc*>(block);
-        const uint32_t status =
-            __atomic_load_n(&descriptor->hdr.bh1.block_status, __ATOMIC_ACQUIRE);
-        if (!(status & TP_STATUS_USER)) {
-            pollfd wait[2] = {{socket_, POLLIN, 0}, {wake_, POLLIN, 0}};
-            poll(wait, 2, -1);
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_) return;
+        uint8_t* block = ring_.ReadyBlock();
+        if (!block) {
+            // The wait is bounded so that a deleted interface is noticed on a quiet socket too:
+            // the error a link going down leaves is read once and not repeated when the
+            // interface is then unregistered.
+            const PacketRing::Wait wait = ring_.WaitForBlock(socket_, wake_, kCheckMs);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stopping_) return;
+            }
+            if (!wait.ready && !wait.woken && PacketRing::InterfaceGone(socket_, ifindex)) {
+                // What the kernel took before is handed over first: it retires its last
+                // block, however full, within its retire time.
+                if (!drained) {
+                    drained = true;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(2 * kRing.retireMs));
+                    continue;
+                }
+                if (!BeginDelivery()) return;
+                NetMonFramesRecord record{};
+                record.eventCode = kNetMonEndedEvent;
+                record.status = kNetMonNoNetwork;
+                record.context = context_;
+                frames_(record);
+                EndDelivery();
+                return;
+            }
             continue;
         }
-        {
-            std::unique_lock<std::mutex> lock(mutex_);
-            changed_.wait(lock, [this] { return !paused_ || stopping_; });
-            if (stopping_) return;
-            delivering_ = true;
-        }
+        if (!BeginDelivery()) return;
         DeliverBlock(block);
-        __atomic_store_n(&descriptor->hdr.bh1.block_status, TP_STATUS_KERNEL, __ATOMIC_RELEASE);
-        nextBlock_ = (nextBlock_ + 1) % blockCount_;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            delivering_ = false;
-        }
-        changed_.notify_all();
+        ring_.ReleaseBlock();
+        EndDelivery();
     }
 }
 
 void RtcCapture::DeliverBlock(uint8_t* block) {
-    const auto* descriptor = reinterpret_cast<const tpacket_block_desc*>(block);
-    const uint32_t count = descriptor->hdr.bh1.num_pkts;
-    uint32_t offset = descriptor->hdr.bh1.offset_to_first_pkt;
     auto* table = reinterpret_cast<NetMonFrameTable*>(table_.data());
     const uint32_t capacity =
         static_cast<uint32_t>((table_.size() - sizeof(NetMonFrameTable)) / sizeof(NetMonFrameEntry));
@@ -310,31 +307,15 @@ void RtcCapture::DeliverBlock(uint8_t* block) {
         filled = 0;
     };
 
-    // The frames were written by the processor that received them, and each header gives the
-    // place of the next, so a plain walk waits for every header in turn. The block's lines are
-    // asked for a little ahead of the walk instead; the callback then finds the frames in the
-    // cache as well.
-    const uint32_t used = std::min(descriptor->hdr.bh1.blk_len, blockBytes_);
-    uint32_t fetched = offset & ~63u;
-    for (uint32_t k = 0; k < count; ++k) {
-        for (const uint32_t ahead = std::min(offset + kPrefetchBytes, used); fetched < ahead;
-             fetched += 64) {
-            __builtin_prefetch(block + fetched);
-        }
-        // The kernel lays the block out; still, nothing is read outside it.
-        if (offset < sizeof(tpacket_block_desc) || offset > blockBytes_ - sizeof(tpacket3_hdr)) {
-            break;
-        }
-        auto* header = reinterpret_cast<tpacket3_hdr*>(block + offset);
-        const uint32_t mac = header->tp_mac;
-        uint32_t length = header->tp_snaplen;
-        if (mac > blockBytes_ - offset || length > blockBytes_ - offset - mac) break;
-        uint8_t* data = block + offset + mac;
+    PacketRing::Walk(block, ring_.BlockBytes(), [&](const PacketRing::Frame& frame) {
+        const tpacket3_hdr* header = frame.header;
+        uint8_t* data = frame.data;
+        uint32_t length = frame.length;
         // The kernel hands a VLAN tag beside the frame; put it back between the addresses and
         // the type, in the room reserved in front of the frame, so the frame is as on the wire.
         const bool tagged =
             (header->tp_status & TP_STATUS_VLAN_VALID) || header->hv1.tp_vlan_tci != 0;
-        if (tagged && length >= 12 && mac >= TPACKET3_HDRLEN + kVlanTagBytes) {
+        if (tagged && length >= 12 && frame.headroom >= kVlanTagBytes) {
             const uint16_t tpid = (header->tp_status & TP_STATUS_VLAN_TPID_VALID)
                                       ? static_cast<uint16_t>(header->hv1.tp_vlan_tpid)
                                       : static_cast<uint16_t>(ETH_P_8021Q);
@@ -346,13 +327,13 @@ void RtcCapture::DeliverBlock(uint8_t* block) {
         }
         NetMonFrameEntry entry{};
         entry.data = data;
+        entry.timeStamp = static_cast<int64_t>(header->tp_sec) * 1000000000 + header->tp_nsec;
         entry.byteCount = length;
         std::memcpy(table_.data() + sizeof(NetMonFrameTable) + filled * sizeof(NetMonFrameEntry),
                     &entry, sizeof entry);
         if (++filled == capacity) flush();
-        if (header->tp_next_offset == 0) break;
-        offset += header->tp_next_offset;
-    }
+        return true;
+    });
     flush();
 
     std::lock_guard<std::mutex> lock(mutex_);

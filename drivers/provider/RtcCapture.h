@@ -2,7 +2,9 @@
 // TPACKET_V3 memory-mapped receive ring. The kernel fills ring blocks; the delivery thread hands
 // each retired block to the frames callback as one batch, straight from the ring, and gives the
 // block back. Pausing keeps the thread and the ring's place: frames that arrive meanwhile wait
-// in the ring (as far as it holds them) and are delivered after Resume.
+// in the ring (as far as it holds them) and are delivered after Resume. A link that goes down
+// and up again only pauses the flow; an interface that is deleted ends the delivery thread,
+// after it has told the callback (kNetMonEndedEvent).
 #pragma once
 
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "drivers/NetMonRecords.h"
+#include "drivers/PacketRing.h"
 
 namespace npp {
 
@@ -41,8 +44,11 @@ public:
 private:
     ~RtcCapture();
     void Deliver();
-    // Hands the frames of one retired block to the callback; false when the block is malformed.
+    // Hands the frames of one retired block to the callback.
     void DeliverBlock(uint8_t* block);
+    // Waits while paused; false when stopping instead. Marks the delivery as under way.
+    bool BeginDelivery();
+    void EndDelivery();
     void StopThread(std::unique_lock<std::mutex>& lock);
     void CloseRing();
     void CollectKernelCounts();
@@ -56,10 +62,7 @@ private:
     std::condition_variable changed_;
     int socket_ = -1;
     int wake_ = -1;  // eventfd that ends the delivery thread's wait
-    uint8_t* ring_ = nullptr;
-    size_t ringBytes_ = 0;
-    uint32_t blockBytes_ = 0, blockCount_ = 0;
-    uint32_t nextBlock_ = 0;  // the ring's place, kept across Pause and Stop
+    PacketRing ring_;  // keeps its place across Pause and Stop
     NetMonFramesProc frames_ = nullptr;
     void* context_ = nullptr;
     std::thread thread_;

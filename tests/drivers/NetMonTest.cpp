@@ -26,6 +26,7 @@
 #include "drivers/INetMon.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
+#include "framework/Tick.h"
 #include "tests/support/CaptureFixture.h"
 #include "tests/support/NetNamespaces.h"
 
@@ -41,12 +42,14 @@ public:
     explicit TestNetMon(const char* library = kProvider) : INetMon(library) {}
 };
 
-// What the arrival callback was handed.
+// What the arrival callback was handed, and the time each frame would be stored with.
 std::mutex receivedMutex;
 std::vector<Bytes> received;
+std::vector<uint32_t> receivedTicks;
 void Collect(const uint8_t* data, uint32_t length) {
     std::lock_guard<std::mutex> lock(receivedMutex);
     received.emplace_back(data, data + length);
+    receivedTicks.push_back(ArrivalTick::Now());
 }
 std::vector<Bytes> Received() {
     std::lock_guard<std::mutex> lock(receivedMutex);
@@ -55,6 +58,7 @@ std::vector<Bytes> Received() {
 void ClearReceived() {
     std::lock_guard<std::mutex> lock(receivedMutex);
     received.clear();
+    receivedTicks.clear();
 }
 
 // The error log's lines while the object lives.
@@ -126,6 +130,53 @@ TEST(NetMon, OnFramesDeliversTheUsableEntriesOfABatchByAbsoluteIndex) {
         }
         EXPECT_EQ(fills, c.delivered);
     }
+}
+
+// A batch whose frames the kernel received a second apart is stored a second apart; a frame
+// without a time stamp is timed when its batch is handed over. The provider's word that the
+// capture ended becomes the reason the capture loop shows.
+TEST(NetMon, FramesAreTimedByTheirOwnStampsAndAnEndedCaptureLeavesItsReason) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t second = 1000000000, stamp = (now.tv_sec - 5) * second + now.tv_nsec;
+    const Bytes frame(60, 1);
+    std::vector<uint8_t> table(16 + 30 * 3);
+    const int64_t stamps[] = {stamp, stamp + second, 0};
+    for (size_t i = 0; i < 3; ++i) {
+        NetMonFrameEntry entry{};
+        entry.data = frame.data();
+        entry.timeStamp = stamps[i];
+        entry.byteCount = 60;
+        std::memcpy(table.data() + 16 + 30 * i, &entry, sizeof entry);
+    }
+    const NetMonFrameTable header{0, 0, 2, 3};
+    std::memcpy(table.data(), &header, sizeof header);
+    TestNetMon driver("/nonexistent/libnpptools.so");
+    driver.Init(nullptr, nullptr, Collect);
+    ClearReceived();
+    NetMonFramesRecord record{};
+    record.eventCode = kNetMonFramesEvent;
+    record.context = &driver;
+    record.frameTable = reinterpret_cast<NetMonFrameTable*>(table.data());
+    const uint32_t before = TickCount();
+    INetMon::OnFrames(record);
+    const uint32_t after = TickCount();
+    ASSERT_EQ(receivedTicks.size(), 3u);
+    // Whole milliseconds on both sides: one may be a millisecond off the other.
+    EXPECT_NEAR(static_cast<int32_t>(receivedTicks[1] - receivedTicks[0]), 1000, 1);
+    EXPECT_NEAR(static_cast<int32_t>(before - receivedTicks[1]), 4000, 1);
+    EXPECT_GE(receivedTicks[2], before);
+    EXPECT_LE(receivedTicks[2], after);
+
+    std::string reason;
+    EXPECT_FALSE(driver.TakeFailure(reason));
+    record = {};
+    record.eventCode = kNetMonEndedEvent;
+    record.status = kNetMonNoNetwork;
+    record.context = &driver;
+    EXPECT_EQ(INetMon::OnFrames(record), 0u);
+    ASSERT_TRUE(driver.TakeFailure(reason));
+    EXPECT_EQ(reason, "Capture ended: the interface was deleted");
 }
 
 TEST(NetMon, WithoutTheProviderOnlyThisMethodIsUnavailable) {
@@ -250,15 +301,25 @@ protected:
     std::unique_ptr<netns::NamespacePair> net;
 };
 
+// With nothing stored, the namespace's one interface that is up and delivers Ethernet is the
+// network, and is stored; a stored empty text means none.
 TEST_F(NetMonLink, TheStoredAddressChoosesTheNetworkWhateverItsCase) {
     struct Case {
-        const char* stored;
+        const char* stored;  // null: nothing stored
         bool chosen;
+        const char* storedAfter;
     };
-    for (const Case& c : {Case{"02-0A-BC-DE-F0-01", true}, Case{"02-0a-bc-de-f0-01", true},
-                          Case{"", false}, Case{"02-0a-bc-de-f0-02", false}}) {
-        SCOPED_TRACE(c.stored);
-        ASSERT_TRUE(WriteRegString("NetMonMacAddr", c.stored));
+    for (const Case& c : {Case{"02-0A-BC-DE-F0-01", true, "02-0A-BC-DE-F0-01"},
+                          Case{"02-0a-bc-de-f0-01", true, "02-0a-bc-de-f0-01"},
+                          Case{"", false, ""},
+                          Case{"02-0a-bc-de-f0-02", false, "02-0a-bc-de-f0-02"},
+                          Case{nullptr, true, "02-0a-bc-de-f0-01"}}) {
+        SCOPED_TRACE(c.stored ? c.stored : "nothing stored");
+        if (c.stored) {
+            ASSERT_TRUE(WriteRegString("NetMonMacAddr", c.stored));
+        } else {
+            std::filesystem::remove(SettingsFilePath());
+        }
         Reports reports;
         In(net->a, [&] {
             TestNetMon driver;
@@ -266,11 +327,11 @@ TEST_F(NetMonLink, TheStoredAddressChoosesTheNetworkWhateverItsCase) {
             EXPECT_EQ(driver.Start(), c.chosen);
             driver.Stop();
         });
-        // Nothing is reported either way, and the stored text is written back as it was.
+        // Nothing is reported either way.
         EXPECT_EQ(reports.Text(), "");
         str stored;
         AppRegKey().GetString("NetMonMacAddr", stored, "?");
-        EXPECT_STREQ(stored.c_str(), c.stored);
+        EXPECT_STREQ(stored.c_str(), c.storedAfter);
     }
 }
 
