@@ -1,0 +1,285 @@
+// The capture-rights helper and its caller: the request parser's verdicts, the administrator
+// check's reading of file capabilities, and, as root in a pair of namespaces, the helper run as
+// an unprivileged user with only its file capability: the sockets it hands over work, its
+// libpcap stream delivers frames while it holds no capability, and what it refuses it refuses
+// with the reason.
+#include <gtest/gtest.h>
+#include <linux/if_ether.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drivers/CaptureRightsClient.h"
+#include "helper/Request.h"
+#include "tests/support/NetNamespaces.h"
+
+namespace {
+
+using namespace CaptureRights;
+using capturehelper::Request;
+using filetest::Bytes;
+
+const std::string kBuiltHelper = TW_BINARY_DIR "/tidewatch-capture";
+
+TEST(HelperRequest, AcceptsWhatTheCallerAsksAndRefusesAnythingElseWithItsReason) {
+    struct Case {
+        std::string bytes;
+        std::string error;  // empty: accepted
+    };
+    const Case cases[] = {
+        {PacketRequest("eth0", SOCK_DGRAM, ETH_P_ALL), ""},
+        {SendRequest("veth-a.1"), ""},
+        {PcapRequest("any", 65536, 4 << 20, 50), ""},
+        {"", "request is empty"},
+        {std::string(255, 'a') + "\n", "request is longer than 255 bytes"},
+        {"TWCAP 1 send lo", "request does not end in a line feed"},
+        {"TWCAP 1 send l\to\n", "request holds a byte that is not printable text"},
+        {"TWCAP 1 send \xc3\xa9t\n", "request holds a byte that is not printable text"},
+        {"TWCAP 1  send lo\n", "request has an empty field"},
+        {"TWCAP 1 send lo \n", "request has an empty field"},
+        {"GET / HTTP/1.0\n", "not a Tidewatch capture request"},
+        {"TWCAP\n", "request version (none) is not supported (this helper speaks version 1)"},
+        {"TWCAP 01 send lo\n",
+         "request version \"01\" is not supported (this helper speaks version 1)"},
+        {"TWCAP 1\n", "request names nothing to open"},
+        {"TWCAP 1 bind lo\n", "unknown request \"bind\""},
+        {"TWCAP 1 send lo raw\n", "request \"send\" takes 1 field"},
+        {"TWCAP 1 packet lo raw\n", "request \"packet\" takes 3 fields"},
+        {PcapRequest("dbus://session", 65536, 4 << 20, 50),
+         "\"dbus://session\" is not an interface name"},
+        {SendRequest("../../etc"), "\"../../etc\" is not an interface name"},
+        {SendRequest(".."), "\"..\" is not an interface name"},
+        {SendRequest("sixteen-bytes-ab"), "\"sixteen-bytes-ab\" is not an interface name"},
+        {"TWCAP 1 packet lo seqpacket all\n", "socket type \"seqpacket\" is neither raw nor dgram"},
+        {"TWCAP 1 packet lo raw 3\n", "protocol \"3\" is none of none, all and ip"},
+        {PcapRequest("lo", 0, 4 << 20, 50), "snapshot length \"0\" is not 1 to 262144"},
+        {"TWCAP 1 pcap lo 065536 4194304 50\n", "snapshot length \"065536\" is not 1 to 262144"},
+        {PcapRequest("lo", 65536, -1, 50), "buffer size \"-1\" is not 65536 to 268435456"},
+        {"TWCAP 1 pcap lo 65536 99999999999 50\n",
+         "buffer size \"99999999999\" is not 65536 to 268435456"},
+        {PcapRequest("lo", 65536, 4 << 20, 1001), "read time-out \"1001\" is not 1 to 1000 ms"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        Request request;
+        std::string error;
+        EXPECT_EQ(capturehelper::ParseRequest(c.bytes, request, error), c.error.empty());
+        EXPECT_EQ(error, c.error);
+    }
+}
+
+TEST(HelperRequest, ReadsBackWhatTheCallerAsked) {
+    Request packet, send, pcap;
+    std::string error;
+    ASSERT_TRUE(capturehelper::ParseRequest(PacketRequest("eth0", SOCK_DGRAM, ETH_P_IP), packet,
+                                            error));
+    ASSERT_TRUE(capturehelper::ParseRequest(SendRequest("wg0"), send, error));
+    ASSERT_TRUE(capturehelper::ParseRequest(PcapRequest("any", 1500, 1 << 20, 7), pcap, error));
+    EXPECT_TRUE(packet.kind == Request::Kind::Packet && packet.interface == "eth0" &&
+                packet.socketType == SOCK_DGRAM && packet.protocol == ETH_P_IP);
+    EXPECT_TRUE(send.kind == Request::Kind::Send && send.interface == "wg0" &&
+                send.socketType == SOCK_RAW && send.protocol == 0);
+    EXPECT_TRUE(pcap.kind == Request::Kind::Pcap && pcap.interface == "any" &&
+                pcap.snapshotLength == 1500 && pcap.bufferBytes == 1 << 20 &&
+                pcap.timeoutMs == 7);
+}
+
+// Copies of the built helper in a folder of root's, each with the file capabilities given.
+class HelperCopies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0) GTEST_SKIP() << "granting file capabilities needs root";
+        char folder[] = "/tmp/tw-helper-XXXXXX";
+        ASSERT_NE(mkdtemp(folder), nullptr);
+        folder_ = folder;
+        chmod(folder, 0755);
+    }
+    void TearDown() override {
+        if (!folder_.empty()) std::filesystem::remove_all(folder_);
+    }
+    // The copy's path; empty when this machine cannot grant them.
+    std::string Copy(const std::string& name, const std::string& capabilities) {
+        const std::string path = folder_ + "/" + name;
+        std::filesystem::copy_file(kBuiltHelper, path);
+        chmod(path.c_str(), 0755);
+        return netns::Shell("setcap " + capabilities + " " + path) == 0 ? path : "";
+    }
+    std::string folder_;
+};
+
+TEST_F(HelperCopies, AdministratorCheckReadsTheHelpersPermittedCapture) {
+    struct Case {
+        const char* capabilities;
+        int expected;
+    };
+    for (const Case& c : {Case{"cap_net_raw=ep", 1}, Case{"cap_net_raw=p", 1},
+                          Case{"cap_net_admin,cap_net_raw=ep", 1}, Case{"cap_net_admin=ep", 0},
+                          Case{"cap_net_raw=i", 0}}) {
+        SCOPED_TRACE(c.capabilities);
+        const std::string path = Copy(std::to_string(c.expected) + c.capabilities, c.capabilities);
+        if (path.empty()) GTEST_SKIP() << "no file capabilities on " << folder_;
+        EXPECT_EQ(HelperHoldsNetRaw(path), c.expected);
+    }
+    EXPECT_EQ(HelperHoldsNetRaw(kBuiltHelper), 0);
+    EXPECT_EQ(HelperHoldsNetRaw(folder_ + "/missing"), 0);
+    // Root holds the right itself, and opens its sockets without the helper.
+    EXPECT_EQ(AdministratorCheck(), 1);
+    std::string error;
+    EXPECT_EQ(OpenPacketSocket("twnone0", SOCK_RAW, ETH_P_ALL, error), -1);
+    EXPECT_EQ(error, "no interface named twnone0");
+    const int own = OpenPacketSocket("lo", SOCK_DGRAM, 0, error);
+    EXPECT_GE(own, 0) << error;
+    close(own);
+}
+
+// The helper with cap_net_raw=ep run by nobody, without any capability of its own, in either
+// namespace of a quiet link.
+class HelperAsNobody : public HelperCopies {
+protected:
+    void SetUp() override {
+        HelperCopies::SetUp();
+        if (IsSkipped()) return;
+        helper_ = Copy("tidewatch-capture", "cap_net_raw=ep");
+        if (helper_.empty()) GTEST_SKIP() << "no file capabilities on " << folder_;
+        net_ = std::make_unique<netns::NamespacePair>("h" + std::to_string(getpid()));
+        std::string error;
+        if (!net_->Add(&error)) GTEST_SKIP() << "no network namespaces here: " << error;
+        ASSERT_TRUE(net_->Connect({"10.77.0.1", "10.77.0.2", 24, "", "", "02:00:00:00:77:0a",
+                                   "02:00:00:00:77:0b", true},
+                                  &error))
+            << error;
+    }
+    void TearDown() override {
+        net_.reset();
+        HelperCopies::TearDown();
+    }
+    HelperCommand In(const std::string& space) const {
+        return {"/usr/bin/ip", "netns",          "exec",         space,  "/usr/bin/setpriv",
+                "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all", helper_};
+    }
+    std::string helper_;
+    std::unique_ptr<netns::NamespacePair> net_;
+};
+
+// Whether the frame arrives on the packet socket within ten seconds.
+bool Receives(int fd, const Bytes& frame) {
+    const auto deadline = netns::Clock::now() + std::chrono::seconds(10);
+    std::vector<uint8_t> buffer(65536);
+    while (netns::Clock::now() < deadline) {
+        pollfd wait{fd, POLLIN, 0};
+        if (poll(&wait, 1, 100) <= 0) continue;
+        const ssize_t n = recv(fd, buffer.data(), buffer.size(), 0);
+        if (n == static_cast<ssize_t>(frame.size()) &&
+            std::equal(frame.begin(), frame.end(), buffer.begin())) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TEST_F(HelperAsNobody, HandsOverPacketSocketsThatReceiveAndSend) {
+    std::string error;
+    int status = -1;
+    const int receiver = RequestSocket(In(net_->b), PacketRequest(net_->ifB.c_str(), SOCK_RAW,
+                                                                  ETH_P_ALL),
+                                       error, &status);
+    ASSERT_GE(receiver, 0) << error;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const int sender = RequestSocket(In(net_->a), SendRequest(net_->ifA.c_str()), error);
+    ASSERT_GE(sender, 0) << error;
+    const Bytes marker = netns::MarkerFrame(net_->macB, net_->macA);
+    EXPECT_EQ(send(sender, marker.data(), marker.size(), 0), static_cast<ssize_t>(marker.size()));
+    EXPECT_TRUE(Receives(receiver, marker));
+    close(sender);
+    close(receiver);
+}
+
+struct Streamed {
+    PcapStream::Frame frame;
+    Bytes bytes;
+};
+
+void Keep(void* user, const PcapStream::Frame& frame, const uint8_t* data) {
+    static_cast<std::vector<Streamed>*>(user)->push_back({frame, Bytes(data, data + frame.caplen)});
+}
+
+TEST_F(HelperAsNobody, StreamsLibpcapFramesWithEveryCapabilityGone) {
+    PcapStream stream;
+    std::string error;
+    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, error)) << error;
+    EXPECT_EQ(stream.LinkType(), 1);  // Ethernet
+    const pid_t pid = stream.HelperPid();
+    // Before any frame is read: nobody, no capability in any set, and none to be had again.
+    const std::string status = netns::FileText("/proc/" + std::to_string(pid) + "/status");
+    for (const char* line : {"Name:\ttidewatch-captu", "Uid:\t65534\t65534\t65534",
+                             "CapInh:\t0000000000000000", "CapPrm:\t0000000000000000",
+                             "CapEff:\t0000000000000000", "CapAmb:\t0000000000000000",
+                             "NoNewPrivs:\t1"}) {
+        EXPECT_NE(status.find(line), std::string::npos) << line << " in\n" << status;
+    }
+    std::vector<Bytes> markers;
+    for (int i = 0; i < 3; ++i) {
+        markers.push_back(netns::MarkerFrame(net_->macA, net_->macB));
+        ASSERT_TRUE(netns::SendFrame(net_->b, net_->ifB, markers.back()));
+    }
+    std::vector<Streamed> frames;
+    auto seen = [&](const Bytes& marker) {
+        for (const Streamed& s : frames) {
+            if (s.bytes == marker) return &s;
+        }
+        return static_cast<const Streamed*>(nullptr);
+    };
+    std::string ended;
+    netns::WaitFor([&] {
+        EXPECT_GE(stream.Deliver(100, Keep, &frames, ended), 0) << ended;
+        return seen(markers[0]) && seen(markers[1]) && seen(markers[2]);
+    }, std::chrono::seconds(10));
+    for (const Bytes& marker : markers) {
+        const Streamed* s = seen(marker);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->frame.length, marker.size());
+        EXPECT_LT(s->frame.nanoseconds, 1000000000u);
+        EXPECT_LT(std::abs(s->frame.seconds - static_cast<int64_t>(time(nullptr))), 3600);
+    }
+    stream.Close();
+    EXPECT_NE(kill(pid, 0), 0);  // ended and reaped
+}
+
+TEST_F(HelperAsNobody, RefusesWhatItCannotOpenWithTheReason) {
+    const std::string interfaceA = net_->ifA;
+    struct Case {
+        std::string request;
+        std::string error;
+    };
+    const Case cases[] = {
+        {PacketRequest("twnone0", SOCK_RAW, ETH_P_ALL),
+         "tidewatch-capture: no interface named twnone0"},
+        {PacketRequest("any", SOCK_DGRAM, ETH_P_ALL), "tidewatch-capture: no interface named any"},
+        {PcapRequest("dbus://session", 65536, 4 << 20, 50),
+         "tidewatch-capture: \"dbus://session\" is not an interface name"},
+        {"TWCAP 1 send " + interfaceA, "tidewatch-capture: request does not end in a line feed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.request);
+        std::string error;
+        int status = -1;
+        EXPECT_EQ(RequestSocket(In(net_->a), c.request, error, &status), -1);
+        EXPECT_EQ(error, c.error);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    }
+    PcapStream stream;
+    std::string error;
+    EXPECT_FALSE(stream.Open(In(net_->a), "twnone0", 65536, 4 << 20, 50, error));
+    EXPECT_EQ(error, "tidewatch-capture: no interface named twnone0");
+    EXPECT_FALSE(stream.IsOpen());
+}
+
+}  // namespace
