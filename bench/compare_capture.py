@@ -2,13 +2,15 @@
 """Live capture at top speed, against tcpdump, inside network namespaces made for the run.
 
 A peer namespace sends the 65,536 mixed frames of bench/gen_traffic with `tcpreplay --topspeed`
-over a veth pair, REPEAT times for each capturer; each time tcpdump -w /dev/null captures on the
-other end together with one of:
+over a veth pair, REPEAT times for each capturer; each time tcpdump captures on the other end
+together with one of the capturers below, both writing a libpcap file to memory (tmpfs: the
+program refuses a device such as /dev/null as its output):
   (a) tidewatch --capture --method 3   (b) the window, offscreen, method 3
   (c) tidewatch --capture --method 1   (its share: the IPv4 frames)
   (d) tidewatch --capture --method 2   (e) the Network Monitor provider alone (netmon_delivery)
 For each run: frames sent, frames stored, received and dropped by the kernel, the send rate, and
-the capturing process's CPU time (user + system) for its whole life and for the burst and its end,
+the capturing process's CPU time (user + system) for its whole life, for the burst alone (until
+it is stopped) and for the burst and its end (the writing of its file),
 with tcpdump's beside it; then the medians and the median of the runs' ratios. For (b) the
 window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
 
@@ -106,7 +108,7 @@ def ipv4_frames(pcap):
 
 
 def burst(traffic, capturer_argv, ready_text, self_ending, name):
-    dump = Process(in_ns(NS_A, "tcpdump", "-i", IF_A, "-n", "-w", "/dev/null"),
+    dump = Process(in_ns(NS_A, "tcpdump", "-i", IF_A, "-n", "-w", os.path.join(files, "tcpdump.pcap")),
                    os.path.join(work, "tcpdump.log"))
     capturer = Process(capturer_argv, os.path.join(work, name + ".log"))
     if not dump.wait_for("listening on") or not capturer.wait_for(ready_text):
@@ -121,14 +123,21 @@ def burst(traffic, capturer_argv, ready_text, self_ending, name):
     sent = number(r"Successful packets:\s+(\d+)", replay.stdout)
     rate = re.search(r"([\d.]+) pps", replay.stdout)
     time.sleep(1.5)
-    # The burst and what follows it to the end (tidewatch writes its store to /dev/null, as
-    # tcpdump writes there throughout): everything but start-up. A capturer that ended by itself
-    # at a full store has no live threads left to read, so the end is its whole-life time.
+    # The burst alone: until the capture is stopped. tcpdump has written its file by then;
+    # tidewatch writes its store after the stop, which the next figure adds.
+    at_stop = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
+    # The burst and what follows it to the end: everything but start-up. A capturer that ended
+    # by itself at a full store has no live threads left to read, so the end is its whole-life
+    # time.
     cpu, log = capturer.finish(interrupt=not self_ending)
     dump_cpu, dump_log = dump.finish()
+    for name in os.listdir(files):
+        os.remove(os.path.join(files, name))
     burst_cpu = [None if b is None else a - b for b, a in zip(before, (cpu, dump_cpu))]
+    only_burst = [None if b is None or a is None else a - b for b, a in zip(before, at_stop)]
     return {"sent": sent, "rate": float(rate.group(1)) if rate else sent / elapsed,
             "cpu": cpu, "log": log, "dump_cpu": dump_cpu, "burst_cpu": burst_cpu,
+            "only_burst": only_burst,
             "dump_stored": number(r"(\d+) packets? captured", dump_log),
             "dump_dropped": number(r"(\d+) packets? dropped by kernel", dump_log)}
 
@@ -146,12 +155,17 @@ def case(label, argv, ready_text, self_ending, name, patterns, expected):
         r["stored"], r["received"], r["dropped"] = (number(pattern, r["log"]) for pattern in patterns)
         own, dump = r["burst_cpu"]
         r["ratio"] = own / max(dump, 1e-6) if own is not None and dump is not None else None
+        alone, dump_alone = r["only_burst"]
+        r["burst_ratio"] = (alone / max(dump_alone, 1e-6)
+                            if alone is not None and dump_alone is not None else None)
         runs.append(r)
         print(f"  sent {r['sent']} at {r['rate']:.0f}/s; stored {r['stored']} of {expected}, "
               f"kernel received {r['received']}, dropped {r['dropped']}; CPU whole life "
               f"{r['cpu'] * 1e3:.1f} ms (tcpdump {r['dump_cpu'] * 1e3:.1f}); burst and end "
               + (f"{own * 1e3:.1f} ms (tcpdump {dump * 1e3:.1f}), ratio {r['ratio']:.2f}"
                  if r["ratio"] is not None else "not measured")
+              + ("; burst alone " + f"{alone * 1e3:.1f} ms (tcpdump {dump_alone * 1e3:.1f}), "
+                 f"ratio {r['burst_ratio']:.2f}" if r["burst_ratio"] is not None else "")
               + f"; tcpdump stored {r['dump_stored']}, dropped {r['dump_dropped']}")
     sent = max(statistics.median(r["sent"] for r in runs), 1)
     whole = statistics.median(r["cpu"] for r in runs)
@@ -167,6 +181,13 @@ def case(label, argv, ready_text, self_ending, name, patterns, expected):
         print(f"  median CPU for the burst and the end {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
               f"us/frame), tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame); median "
               f"ratio {statistics.median(r['ratio'] for r in measured):.2f}")
+    alone = [r for r in runs if r["burst_ratio"] is not None]
+    if alone:
+        own = statistics.median(r["only_burst"][0] for r in alone)
+        dump = statistics.median(r["only_burst"][1] for r in alone)
+        print(f"  median CPU for the burst alone {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
+              f"us/frame), tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame); median "
+              f"ratio {statistics.median(r['burst_ratio'] for r in alone):.2f}")
     return runs
 
 
@@ -180,6 +201,7 @@ if not os.path.exists(os.path.join(BUILD, "build.ninja")):
 run("ninja", "-C", BUILD, "tidewatch", "gen_traffic", "bench_live_window", "netmon_delivery")
 
 work = tempfile.mkdtemp()
+files = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
 os.environ["XDG_CONFIG_HOME"] = work  # the runs' settings stay out of the user's
 os.environ["XDG_STATE_HOME"] = work
 traffic = os.path.join(work, "traffic.pcap")
@@ -198,7 +220,7 @@ try:
         run(*in_ns(ns, "ip", "link", "set", interface, "up"))
     tidewatch = os.path.join(BUILD, "tidewatch")
     window = os.path.join(BUILD, "bench", "bench_live_window")
-    out = "/dev/null"
+    out = os.path.join(files, "capture.pcap")
 
     stored_patterns = (r"(\d+) packets captured", r"(\d+) packets received", r"(\d+) packets dropped")
     case("(a) tidewatch --capture --method 3",
@@ -227,4 +249,4 @@ try:
 finally:
     subprocess.run(["ip", "netns", "del", NS_A], capture_output=True)
     subprocess.run(["ip", "netns", "del", NS_B], capture_output=True)
-    subprocess.run(["rm", "-rf", work])
+    subprocess.run(["rm", "-rf", work, files])
