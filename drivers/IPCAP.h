@@ -23,7 +23,8 @@ struct pcap_stat;
 
 class IPCAP : public ICapture {
 public:
-    // Reads "CaptureDevice", loads the library and binds its entry points.
+    // Reads "CaptureDevice", loads the library and binds its entry points. Without a stored
+    // adapter the first one that is up, not loopback and delivers Ethernet is chosen.
     IPCAP();
     // Stops, unloads the library and writes "CaptureDevice".
     ~IPCAP();
@@ -32,7 +33,8 @@ public:
 
     // True only when the seven required entry points are there and an adapter is named.
     bool Init(void* instance, QWidget* parentWindow, CaptureCallback callback) override;
-    // Opens the adapter when needed and starts the receive thread; true while running.
+    // Opens the adapter when needed and starts the receive thread; true while running. A failure,
+    // or the capture ending by itself later, leaves its reason for TakeFailure.
     bool Start();
     // Ends the receive thread, then closes the adapter; always true.
     bool Stop();
