@@ -26,7 +26,6 @@ namespace {
 // that an owner that takes its drivers away (and then destroys them) never pulls them from under
 // a call. A pass lets go of it while it pauses.
 std::mutex handoverLock;
-std::condition_variable handoverWake;
 CaptureDrivers* installedDrivers = nullptr;  // under handoverLock
 uint64_t installations = 0;                  // under handoverLock; one more for every change
 CaptureDrivers* passDrivers = nullptr;       // the capture thread's copy for the current pass
@@ -34,13 +33,59 @@ uint64_t passInstallation = 0;
 std::unique_lock<std::mutex>* passLock = nullptr;
 std::atomic<uint32_t> pauseMilliseconds{500};
 
-void Pause() {
-    const auto pause = std::chrono::milliseconds(pauseMilliseconds.load(std::memory_order_relaxed));
-    if (passLock) {
-        handoverWake.wait_for(*passLock, pause);
-    } else {
-        std::this_thread::sleep_for(pause);
+// What ends a pause early: new drivers, or a stop to confirm. Held only for a moment by anyone,
+// so the interface thread that wakes the loop never waits behind a driver call. Never destroyed:
+// the capture thread may still be pausing on it while the process exits.
+std::mutex& wakeLock = *new std::mutex;
+std::condition_variable& wakeSignal = *new std::condition_variable;
+uint64_t wakeups = 0;  // under wakeLock
+// The wake-ups the current pass has seen: one that came while the pass was busy ends its pause
+// at once (capture thread only).
+uint64_t passWakeups = 0;
+
+// The stop confirmations asked for and given (see RequestStopConfirmation).
+std::atomic<bool> driversInstalled{false};
+std::atomic<uint64_t> stopsAsked{0};
+std::atomic<uint64_t> stopsConfirmed{0};
+
+bool Wanted() {
+    return GetPacketStore().captureWanted.load(std::memory_order_acquire) != 0;
+}
+
+// The stops asked for before the current pass saw the request (capture thread only).
+uint64_t passAsked = 0;
+
+// No driver runs and none will start before the request is made again: whatever a driver
+// delivered has been stored, so the stops asked for before this pass are confirmed.
+void ConfirmIfStopped() {
+    if (!Wanted() && rawSocketRunning.load(std::memory_order_acquire) == 0 &&
+        netMonRunning.load(std::memory_order_acquire) == 0 &&
+        pcapRunning.load(std::memory_order_acquire) == 0 &&
+        stopsConfirmed.load(std::memory_order_relaxed) < passAsked) {
+        stopsConfirmed.store(passAsked, std::memory_order_release);
     }
+}
+
+void Wake() {
+    {
+        std::lock_guard<std::mutex> lock(wakeLock);
+        ++wakeups;
+    }
+    wakeSignal.notify_all();
+}
+
+// The pass lets go of the drivers while it pauses, so that their owner may take them away.
+void Pause() {
+    ConfirmIfStopped();
+    const auto pause = std::chrono::milliseconds(pauseMilliseconds.load(std::memory_order_relaxed));
+    if (passLock) passLock->unlock();
+    {
+        std::unique_lock<std::mutex> lock(wakeLock);
+        const uint64_t seen = passWakeups;
+        wakeSignal.wait_for(lock, pause, [seen] { return wakeups != seen; });
+        passWakeups = wakeups;
+    }
+    if (passLock) passLock->lock();
 }
 
 // The loop gives the request up: a Start that failed, or a driver that ended by itself (its
@@ -61,7 +106,7 @@ void Withdraw(CaptureDrivers* drivers, int method, const char* methodName,
     Report(nullptr, 0, line.c_str(), 3);
     ShowStatus(notCapturing, 1);
     ShowStatus(line.c_str(), 0);
-    GetPacketStore().captureWanted.store(0, std::memory_order_release);
+    WithdrawCapture();
 }
 
 // While a driver runs: true when it has ended by itself, after withdrawing the request.
@@ -74,12 +119,8 @@ bool Lost(CaptureDrivers* drivers, int method, const char* methodName,
     Report(nullptr, 0, line.c_str(), 3);
     ShowStatus(notCapturing, 1);
     ShowStatus(line.c_str(), 0);
-    GetPacketStore().captureWanted.store(0, std::memory_order_release);
+    WithdrawCapture();
     return true;
-}
-
-bool Wanted() {
-    return GetPacketStore().captureWanted.load(std::memory_order_acquire) != 0;
 }
 
 // What differs between the methods whose drivers deliver on threads of their own.
@@ -130,10 +171,38 @@ constexpr const char* kRawNotCapturing = "Not Capturing (Windows Sockets RCVALL)
 }  // namespace
 
 void SetCaptureDrivers(CaptureDrivers* drivers) {
-    std::lock_guard<std::mutex> lock(handoverLock);
-    installedDrivers = drivers;
-    ++installations;  // new drivers may sit where old ones were: the count tells them apart
-    handoverWake.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(handoverLock);
+        installedDrivers = drivers;
+        ++installations;  // new drivers may sit where old ones were: the count tells them apart
+        driversInstalled.store(drivers != nullptr, std::memory_order_release);
+    }
+    Wake();
+}
+
+uint64_t RequestStopConfirmation() {
+    if (!driversInstalled.load(std::memory_order_acquire)) return 0;
+    const uint64_t ticket = stopsAsked.fetch_add(1, std::memory_order_acq_rel) + 1;
+    Wake();
+    return ticket;
+}
+
+bool StopConfirmed(uint64_t ticket) {
+    return ticket == 0 || stopsConfirmed.load(std::memory_order_acquire) >= ticket;
+}
+
+bool AwaitCaptureStop(const std::function<void(uint32_t)>& wait, uint32_t limit) {
+    const uint64_t ticket = RequestStopConfirmation();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    while (!StopConfirmed(ticket)) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        if (wait) {
+            wait(2);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    return true;
 }
 
 void SetCapturePause(uint32_t milliseconds) {
@@ -188,6 +257,13 @@ bool RunPcapStep() {
 void CaptureLoopPass() {
     std::unique_lock<std::mutex> lock(handoverLock);
     passLock = &lock;
+    // Read before the request is looked at: a confirmation covers only the stops asked for
+    // before this pass saw the request withdrawn.
+    {
+        std::lock_guard<std::mutex> wakeGuard(wakeLock);
+        passWakeups = wakeups;
+    }
+    passAsked = stopsAsked.load(std::memory_order_acquire);
     const int32_t method = captureMethod.load(std::memory_order_acquire);
     if (installations != passInstallation) {
         // New drivers: the owner of the old ones has closed them, so none of them runs.
@@ -220,9 +296,12 @@ void CaptureLoopPass() {
         default:
             ShowStatus("Invalid Capture Method", 0);
             // A short pause rather than a busy loop until the method is valid again.
-            handoverWake.wait_for(lock, std::chrono::milliseconds(50));
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            lock.lock();
             break;
     }
+    ConfirmIfStopped();
     passLock = nullptr;
 }
 

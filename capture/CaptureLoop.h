@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // 1 raw socket, 2 Network Monitor provider, 3 packet-capture library; 1 until the settings are
@@ -44,6 +45,23 @@ protected:
 // previous drivers any more, so their owner may close and destroy them; the loop then counts
 // every method as not running.
 void SetCaptureDrivers(CaptureDrivers* drivers);
+
+// Before the interface thread touches the store, the frame pool or a driver it withdrew the
+// request from: the capture thread confirms, after a pass that saw the request withdrawn, that no
+// driver runs and so no frame is being stored. RequestStopConfirmation wakes the loop and returns
+// a ticket (0 when no drivers are installed: nothing can deliver); StopConfirmed tells whether a
+// pass has confirmed it. The interface thread never blocks on the capture thread.
+uint64_t RequestStopConfirmation();
+bool StopConfirmed(uint64_t ticket);
+// Asks for the confirmation and waits for it at most `limit` milliseconds, calling wait(ms) for
+// each short look in between (the window keeps its event loop running there). False when the
+// capture thread did not confirm in time; then nothing may touch the store.
+inline constexpr uint32_t kStopConfirmationLimit = 2000;
+bool AwaitCaptureStop(const std::function<void(uint32_t milliseconds)>& wait,
+                      uint32_t limit = kStopConfirmationLimit);
+// What a command that gave up waiting says, after its own name.
+inline constexpr const char* kCaptureDidNotStop =
+    "the capture did not stop within 2 seconds; nothing was changed";
 
 // The capture thread's procedure: passes for ever.
 [[noreturn]] void CaptureLoop();

@@ -84,6 +84,11 @@ int StopCapture() {
     return 1;
 }
 
+void WithdrawCapture() {
+    if (GetPacketStore().captureWanted.exchange(0, std::memory_order_acq_rel) == 0) return;
+    if (ArrivalView* view = arrivalView.load(std::memory_order_acquire)) view->CaptureWithdrawn();
+}
+
 bool AllocateStore() {
     PacketStore& store = GetPacketStore();
     if (!store.records) {
@@ -146,8 +151,9 @@ int HandleArrival(const uint8_t* data, uint32_t length, int frameType, bool upda
     PacketStore& store = GetPacketStore();
     const int32_t count = store.count.load(std::memory_order_relaxed);
     if (count >= store.limit) {
-        store.captureWanted.store(0, std::memory_order_release);
+        // The reason is shown before the request falls, so whoever sees it fall finds it there.
         ShowStatus(kPacketLimitReached, 0);
+        WithdrawCapture();
         return 0;
     }
     if (!store.records) {

@@ -41,6 +41,9 @@ class ArrivalView {
 public:
     virtual void AddPacketRow(uint32_t index) = 0;
     virtual void SetStatusText(int pane, const char* text) = 0;
+    // The capture side has withdrawn the capture request (a failed start, a lost interface, the
+    // packet limit), after putting the reason in pane 0. Any thread; returns at once.
+    virtual void CaptureWithdrawn() {}
 
 protected:
     ~ArrivalView() = default;
@@ -65,6 +68,9 @@ void OnEthernetFrame(const uint8_t* data, uint32_t length);
 int IsCapturing();
 int StartCapture();
 int StopCapture();
+// The capture side's stop: the request falls and the view is told, once per fall. Whoever calls
+// it has shown the reason first.
+void WithdrawCapture();
 // Allocates the store once; later calls keep it. Returns false when there are no slots.
 bool AllocateStore();
 void ClearStore();

@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 
+#include "capture/CaptureLoop.h"
 #include "capture/PacketStore.h"
 
 std::atomic<int32_t> loadInProgress{0};
@@ -123,14 +124,22 @@ public:
 
 }  // namespace
 
+bool LoadHost::AwaitCaptureStop() {
+    return ::AwaitCaptureStop([this](uint32_t milliseconds) { Wait(milliseconds); });
+}
+
 bool OpenCaptureFile(const char* path, LoadHost& host) {
     if (loadInProgress.load(std::memory_order_acquire) != 0) return false;
-    const bool wasCapturing = IsCapturing() != 0;
     LoadFrame frame;
-    if (wasCapturing) {
-        // The capture is not resumed after the load.
-        StopCapture();
-        host.Wait(1000);
+    // The capture is not resumed after the load. Even without a request a driver may still be
+    // delivering (the packet limit withdrew it a moment ago): the store is cleared only once the
+    // capture thread has confirmed that none does.
+    StopCapture();
+    if (!host.AwaitCaptureStop()) {
+        str reason;
+        Reason(reason, path, kCaptureDidNotStop);
+        host.LoadFailed(reason.c_str());
+        return false;
     }
     const char* extension = Extension(path);
     // Before the open, so that a file that cannot be opened still leaves an empty capture.

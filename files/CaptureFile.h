@@ -31,8 +31,12 @@ class LoadHost {
 public:
     // Empties the packet list and the detail pane, clears the store (ClearStore) and `unsaved`.
     virtual void ClearCapture() = 0;
-    // Gives the capture thread time to stop the driver after StopCapture.
+    // Lets time pass while the capture thread is waited for.
     virtual void Wait(uint32_t milliseconds) = 0;
+    // After StopCapture: waits (bounded) until the capture thread confirms that no driver runs
+    // and no frame is being stored (AwaitCaptureStop, looking again after each Wait). False when
+    // it did not confirm in time; the store must then be left alone.
+    virtual bool AwaitCaptureStop();
     // Why the file gave no capture ("OpenCaptureFile - 'PATH': the file is empty"), for the host
     // to keep where the user can find it; the window puts it in the error log.
     virtual void LoadFailed(const char* reason) {}
@@ -44,7 +48,8 @@ protected:
     ~LoadHost() = default;
 };
 
-// Stops a running capture (it is not resumed), clears the capture and reads the file with the
+// Stops a running capture (it is not resumed), waits for the capture thread to confirm it (the
+// load fails, changing nothing, when it does not), clears the capture and reads the file with the
 // reader its first bytes name (libpcap in either byte order with micro- or nanosecond times,
 // pcapng, Network Monitor); when they name none, the reader its extension selects (".cap" and
 // ".pcap", any letter case: Network Monitor; anything else: the own format). Anything but a

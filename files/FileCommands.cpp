@@ -34,6 +34,7 @@ void OpenCommand(FileHost& host) {
     request.defaultExtension = "tdw";
     str path;
     if (!host.ShowFileDialog(request, path)) return;
+    if (!QueryReplace(host)) return;
     if (host.OpenByName(path.c_str())) {
         // Rows added by the load set the flag; a capture just opened is not unsaved.
         host.SetUnsaved(false);
@@ -72,26 +73,49 @@ bool SaveCommand(FileHost& host) {
     return written;
 }
 
-bool QueryExit(FileHost& host) {
+namespace {
+
+// Exit's two questions, for whatever is about to end the capture.
+struct CaptureQuestions {
+    const char* abortCapture;
+    const char* saveFirst;
+    bool resumeOnCancel;  // a capture stopped by the first answer runs again on Cancel
+};
+
+bool QueryEndOfCapture(FileHost& host, const CaptureQuestions& questions) {
+    bool stopped = false;
     if (IsCapturing()) {
-        if (host.ShowMessage(kAbortCaptureQuestion, MessageButtons::YesNoCancel,
+        if (host.ShowMessage(questions.abortCapture, MessageButtons::YesNoCancel,
                              MessageIcon::Question) != MessageAnswer::Yes) {
             return false;
         }
         StopCapture();
-        host.Wait(500);
+        host.AwaitCaptureStop();
+        stopped = true;
     }
     if (host.Unsaved()) {
-        switch (host.ShowMessage(kSaveBeforeExitQuestion, MessageButtons::YesNoCancel,
+        switch (host.ShowMessage(questions.saveFirst, MessageButtons::YesNoCancel,
                                  MessageIcon::Question)) {
             case MessageAnswer::Cancel:
-                return false;
+                break;
             case MessageAnswer::Yes:
-                if (!SaveCommand(host)) return false;
-                break;
+                if (SaveCommand(host)) return true;
+                break;  // the save was cancelled or failed: as Cancel
             default:
-                break;
+                return true;
         }
+        if (stopped && questions.resumeOnCancel) StartCapture();
+        return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool QueryExit(FileHost& host) {
+    return QueryEndOfCapture(host, {kAbortCaptureQuestion, kSaveBeforeExitQuestion, false});
+}
+
+bool QueryReplace(FileHost& host) {
+    return QueryEndOfCapture(host, {kAbortCaptureForOpenQuestion, kSaveBeforeOpenQuestion, true});
 }

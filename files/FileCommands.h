@@ -52,7 +52,8 @@ protected:
     ~FileHost() = default;
 };
 
-// File, "&Open...": choose a file and open it; failure is told in a message box.
+// File, "&Open...": choose a file, ask QueryReplace, and open it; failure is told in a message
+// box.
 void OpenCommand(FileHost& host);
 // File, "&Save...": choose a file and write the capture to it (stopping a running capture for
 // the write) in the format its extension names, else in the one of the filter chosen. True when
@@ -61,8 +62,17 @@ bool SaveCommand(FileHost& host);
 // Asked before the main window closes: about a running capture, then about unsaved packets.
 // True to let it close.
 bool QueryExit(FileHost& host);
+// Asked before a file replaces the capture (Open, a dropped or recent file): Exit's questions
+// about a running capture and about unsaved packets, in words of their own. Cancel at the second
+// question starts again a capture the first one stopped. True to go on with the open.
+bool QueryReplace(FileHost& host);
 
 inline constexpr const char* kAbortCaptureQuestion =
     "Are you sure you want to exit and abort the running capture session?";
 inline constexpr const char* kSaveBeforeExitQuestion =
     "The capture has not been saved. Do you want to save the capture before exiting?";
+inline constexpr const char* kAbortCaptureForOpenQuestion =
+    "Are you sure you want to open a file and abort the running capture session?";
+inline constexpr const char* kSaveBeforeOpenQuestion =
+    "The capture has not been saved. Do you want to save the capture before opening another "
+    "file?";

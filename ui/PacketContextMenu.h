@@ -15,6 +15,8 @@ inline constexpr int kContextReplay = 9;
 inline constexpr const char* kReplayThisPacket = "Replay this packet";
 inline constexpr const char* kReplayThesePackets = "Replay these packets";
 inline constexpr const char* kReplayFailed = "Error: Must use PCap driver to send packets";
+// A raw IP datagram (frame type 1) has no link header for the sending drivers to put on the wire.
+inline constexpr const char* kReplayOnlyEthernet = "Error: Only Ethernet frames can be replayed";
 
 struct ContextMenuItem {
     int item;          // kContextSeparator: a separator, with no text

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QEventLoop>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMainWindow>
@@ -10,7 +9,6 @@
 #include <QStyle>
 #include <QTableView>
 #include <QThread>
-#include <QTimer>
 #include <QTreeWidget>
 #include <algorithm>
 #include <cstring>
@@ -18,8 +16,6 @@
 #include "capture/CaptureFilters.h"
 #include "capture/CaptureLoop.h"
 #include "decode/Dispatch.h"
-#include "drivers/gui/PCAPIfDlg.h"
-#include "drivers/gui/WSACAPIfDlg.h"
 #include "files/CaptureFile.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -35,9 +31,6 @@ namespace {
 
 VizirMainWindow* instance = nullptr;
 VizirMainWindow::AdministratorCheck administratorCheck = IsUserAdministrator;
-VizirMainWindow::InterfaceSelector interfaceSelector;
-VizirMainWindow::WaitHook waitHook;
-CaptureDrivers* driversOverride = nullptr;
 VizirMainWindow::ContextMenuChooser contextMenuChooser;
 
 constexpr ToolBarButton kToolBarButtons[] = {
@@ -105,16 +98,6 @@ void VizirMainWindow::SetAdministratorCheck(AdministratorCheck check) {
     administratorCheck = check ? check : IsUserAdministrator;
 }
 
-void VizirMainWindow::SetInterfaceSelector(InterfaceSelector selector) {
-    interfaceSelector = std::move(selector);
-}
-
-void VizirMainWindow::SetWaitHook(WaitHook hook) { waitHook = std::move(hook); }
-
-void VizirMainWindow::SetCaptureDriversOverride(CaptureDrivers* drivers) {
-    driversOverride = drivers;
-}
-
 void VizirMainWindow::SetContextMenuChooser(ContextMenuChooser chooser) {
     contextMenuChooser = std::move(chooser);
 }
@@ -125,13 +108,7 @@ VizirMainWindow::VizirMainWindow() : AppMainWindow(2) {
 }
 
 VizirMainWindow::~VizirMainWindow() {
-    // The capture thread lets go of the drivers, they stop delivering, and only then does the
-    // arrival handler lose its view; the drivers close as members afterwards.
-    SetCaptureDrivers(nullptr);
-    pcap_.Stop();
-    rawSocket_.Stop();
-    netMon_.Stop();
-    SetArrivalView(nullptr);
+    ReleaseCapture();
     WriteRegNumber("CaptureMethod", static_cast<uint32_t>(captureMethod.load()));
     WriteRegNumber("AutoScroll", static_cast<uint32_t>(autoScroll_));
     // The views go before their model.
@@ -183,17 +160,7 @@ bool VizirMainWindow::CreateContent() {
 
     autoScroll_ = ReadRegNumber("AutoScroll", 0) != 0 ? 1 : 0;
 
-    // The capture thread for the life of the process (the store allocated once, no filter
-    // rules), and the drivers bound to the two arrival callbacks and to their dialogs.
-    StartCaptureThread();
-    SetArrivalView(this);
-    IWSACap::SetAddressDialog(WSACAPIfDlg::RunFor);
-    IPCAP::SetAdapterDialog(PCAPIfDlg::RunFor);
-    pcap_.Init(nullptr, MainWidget(), OnEthernetFrame);
-    pcap_.SetIpCallback(OnRawIpFrame);
-    netMon_.Init(nullptr, MainWidget(), OnEthernetFrame);
-    rawSocket_.Init(nullptr, MainWidget(), OnRawIpFrame);
-    SetCaptureDrivers(driversOverride ? driversOverride : &drivers_);
+    BindCapture();
 
     CheckMenuItem(res::kCmdPacketParser, true);
     CaptureStopped();
@@ -359,7 +326,7 @@ void VizirMainWindow::SetStatusText(int pane, const char* text) {
     if (OnInterfaceThread()) {
         // What a load says in pane 0 (the packet limit) is still to be read when it ends.
         if (loading_ && pane == 0) loadNotice_ = text ? text : "";
-        AppMainWindow::SetStatusText(text, pane);
+        SetStatusText(text, pane);
         KeepLoadResponsive();
         return;
     }
@@ -367,25 +334,49 @@ void VizirMainWindow::SetStatusText(int pane, const char* text) {
     if (!shell || pane < 0 || pane >= static_cast<int>(pendingStatus_.size())) return;
     // The latest text of the pane waits here and one queued call at a time shows it: a capture
     // at full speed then costs the interface one update per event-loop turn, not one a frame.
-    PendingStatus& pending = pendingStatus_[static_cast<size_t>(pane)];
+    // Its number says whether the interface thread has put a newer text there meanwhile (a
+    // loaded file's count after the last count of a capture).
+    const size_t slot = static_cast<size_t>(pane);
+    PendingStatus& pending = pendingStatus_[slot];
     {
         std::lock_guard<std::mutex> guard(pending.lock);
         pending.text.assign(text ? text : "");
+        pending.sequence = statusSequence_[slot].fetch_add(1, std::memory_order_relaxed) + 1;
         if (pending.posted) return;
         pending.posted = true;
     }
     QMetaObject::invokeMethod(
         shell,
-        [this, pane, &pending] {
+        [this, slot, &pending] {
             std::string shown;
+            uint64_t sequence = 0;
             {
                 std::lock_guard<std::mutex> guard(pending.lock);
                 shown = pending.text;
+                sequence = pending.sequence;
                 pending.posted = false;
             }
-            AppMainWindow::SetStatusText(shown.c_str(), pane);
+            if (sequence <= shownSequence_[slot]) return;
+            shownSequence_[slot] = sequence;
+            AppMainWindow::SetStatusText(shown.c_str(), static_cast<int>(slot));
         },
         Qt::QueuedConnection);
+}
+
+void VizirMainWindow::SetStatusText(const char* text, int pane) {
+    if (pane >= 0 && pane < static_cast<int>(statusSequence_.size())) {
+        const size_t slot = static_cast<size_t>(pane);
+        shownSequence_[slot] = statusSequence_[slot].fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    AppMainWindow::SetStatusText(text, pane);
+}
+
+void VizirMainWindow::ClearStatusText(int pane) {
+    if (pane >= 0 && pane < static_cast<int>(statusSequence_.size())) {
+        const size_t slot = static_cast<size_t>(pane);
+        shownSequence_[slot] = statusSequence_[slot].fetch_add(1, std::memory_order_relaxed) + 1;
+    }
+    AppMainWindow::ClearStatusText(pane);
 }
 
 void VizirMainWindow::KeepLoadResponsive() {
@@ -404,29 +395,16 @@ void VizirMainWindow::KeepLoadResponsive() {
 }
 
 void VizirMainWindow::ClearCapture() {
+    // A load reads right after this: its pace of event turns counts from here, not from the
+    // wait for the capture thread before it.
+    sinceEvents_.start();
+    refreshesSinceEvents_ = 0;
     if (tree_) tree_->clear();
     if (model_) model_->Clear();
     ClearStatusText(2);
     ClearStore();
     SetText(version_.productName.c_str());
     unsaved_.store(false);
-}
-
-void VizirMainWindow::Wait(uint32_t milliseconds) {
-    if (waitHook) {
-        waitHook(milliseconds);
-        return;
-    }
-    if (!OnInterfaceThread()) {
-        QThread::msleep(milliseconds);
-        return;
-    }
-    // The window keeps painting and taking queued rows and status texts while the capture
-    // thread stops its driver; keys and clicks wait until the command is through.
-    QEventLoop loop;
-    QTimer::singleShot(static_cast<int>(milliseconds), Qt::PreciseTimer, &loop,
-                       &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 bool VizirMainWindow::ShowFileDialog(const FileDialogRequest& request, str& path) {
@@ -455,34 +433,8 @@ void VizirMainWindow::AddRecentFile(const char* path) {
     RebuildRecentFileMenu();
 }
 
-void VizirMainWindow::OnOpenFile() {
-    if (!loading_) OpenCommand(*this);
-}
-
 void VizirMainWindow::OnSaveFile() {
     if (!loading_) SaveCommand(*this);
-}
-
-bool VizirMainWindow::OpenFile(const char* path) {
-    if (loading_) return false;
-    const bool wasCapturing = IsCapturing() != 0;
-    const bool wasBusy = IsBusy();
-    loading_ = true;
-    loadNotice_.clear();
-    SetBusy(true);
-    sinceEvents_.start();
-    refreshesSinceEvents_ = 0;
-    const bool opened = OpenCaptureFile(path, *this);
-    loading_ = false;
-    SetBusy(wasBusy);
-    // The load stopped a running capture for good.
-    if (wasCapturing && !IsCapturing()) CaptureStopped();
-    if (closeAfterLoad_) {
-        closeAfterLoad_ = false;
-        QMetaObject::invokeMethod(MainWidget(), [this] { Command(res::kCmdExit); },
-                                  Qt::QueuedConnection);
-    }
-    return opened;
 }
 
 void VizirMainWindow::OnFileOpened() { AppMainWindow::SetStatusText("File Opened", 0); }
@@ -500,33 +452,6 @@ void VizirMainWindow::LoadFailed(const char* reason) { Report(nullptr, 0, reason
 void VizirMainWindow::LoadNotice(const char* text) {
     Report(nullptr, 0, text, 3);
     skippedNotice_ = text;
-}
-
-bool VizirMainWindow::MayClose() {
-    if (loading_) {
-        // Closed once the load is through.
-        closeAfterLoad_ = true;
-        return false;
-    }
-    return QueryExit(*this);
-}
-
-void VizirMainWindow::CaptureStarted() {
-    ClearStatusText(2);
-    AppMainWindow::SetStatusText("Packet Capture Initiated", 0);
-    SetStatusIconFromResource(res::kCapturingIcon, 2);
-    toolBar_->EnableButton(res::kCmdStopCapture);
-    toolBar_->DisableButton(res::kCmdStartCapture);
-    SetBusy(true);
-}
-
-void VizirMainWindow::CaptureStopped() {
-    ClearStatusText(1);
-    AppMainWindow::SetStatusText("Packet capture stopped.", 0);
-    SetStatusIconFromResource(res::kStoppedIcon, 2);
-    toolBar_->EnableButton(res::kCmdStartCapture);
-    toolBar_->DisableButton(res::kCmdStopCapture);
-    SetBusy(false);
 }
 
 void VizirMainWindow::ShowPacket(int row) {
@@ -555,7 +480,8 @@ bool VizirMainWindow::CopySelectedPacket() {
     DescribePacket(store[static_cast<int32_t>(packet)], text);
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (!clipboard) return false;
-    clipboard->setText(QString::fromUtf8(text.c_str(), static_cast<qsizetype>(text.Length())));
+    // The description's bytes as the list shows them: packet bytes are no UTF-8.
+    clipboard->setText(QString::fromLatin1(text.c_str(), static_cast<qsizetype>(text.Length())));
     return true;
 }
 
@@ -588,7 +514,8 @@ bool VizirMainWindow::FindNext(const char* text) {
 }
 
 void VizirMainWindow::SortByColumn(int column) {
-    if (column < 0 || column >= kPacketColumnCount) return;
+    // The rows of a load are still coming in; the order waits for its end.
+    if (column < 0 || column >= kPacketColumnCount || loading_) return;
     packetColumns[column].ascending = !packetColumns[column].ascending;
     model_->Sort(column);
     QHeaderView* header = list_->horizontalHeader();
@@ -609,75 +536,9 @@ void VizirMainWindow::ToggleAutoStart() {
     WriteRegNumber("AutoStart", checked ? 1 : 0);
 }
 
-void VizirMainWindow::StartCommand() {
-    if (captureAllowed.load() == 0) {
-        MessageBox(kCannotCaptureNow, nullptr, kMbOk);
-        return;
-    }
-    StartCapture();
-    CaptureStarted();
-}
-
-void VizirMainWindow::ClearCommand() {
-    if (loading_) return;
-    if (!IsCapturing()) {
-        ClearCapture();
-        return;
-    }
-    // The store is cleared only once the capture thread has stopped the driver; the restart
-    // takes a fresh start tick, and the status bar and tool bar keep the running state.
-    StopCapture();
-    Wait(500);
-    ClearCapture();
-    StartCapture();
-}
-
-void VizirMainWindow::ChangeCaptureMethod(int method) {
-    if (method < 1 || method > 3) return;
-    // The capture thread stops a driver only on a pass of its own method, so the request is
-    // withdrawn and given time before the method changes.
-    const bool wasCapturing = IsCapturing() != 0;
-    if (wasCapturing) {
-        StopCapture();
-        Wait(500);
-    }
-    captureMethod.store(method);
-    WriteRegNumber("CaptureMethod", static_cast<uint32_t>(method));
-    const bool confirmed = SelectInterface(method);
-    if (!wasCapturing) return;
-    if (confirmed) {
-        StartCapture();
-        CaptureStarted();
-    } else {
-        // The capture is stopped now; the window says so rather than keep a running look.
-        CaptureStopped();
-    }
-}
-
-bool VizirMainWindow::SelectInterface(int method) {
-    if (interfaceSelector) return interfaceSelector(method);
-    switch (method) {
-        case 1: return rawSocket_.SelectInterface();
-        case 2: return netMon_.SelectInterface();
-        case 3: return pcap_.SelectInterface();
-        default: return false;
-    }
-}
-
-bool VizirMainWindow::ReplayPacket(uint32_t index) {
-    const PacketStore& store = GetPacketStore();
-    if (index >= static_cast<uint32_t>(store.Count())) return false;
-    // Exactly the stored bytes, whatever the frame type; the raw socket cannot send.
-    const PacketRecord& record = store[static_cast<int32_t>(index)];
-    switch (captureMethod.load()) {
-        case 2: return netMon_.SendPacket(record.data.get(), record.length);
-        case 3: return pcap_.SendPacket(record.data.get(), record.length);
-        default: return false;
-    }
-}
-
 void VizirMainWindow::ShowContextMenu(QPoint position) {
-    if (!list_ || !model_) return;
+    // Quick filters would change the rule set under the load that applies it.
+    if (!list_ || !model_ || loading_) return;
     const QModelIndexList selected = list_->selectionModel()->selectedRows();
     if (selected.isEmpty()) return;
     // The row under the mouse; a click beside every row takes the selected row with the focus,
@@ -729,22 +590,7 @@ int VizirMainWindow::ExecContextMenu(const std::vector<ContextMenuItem>& items,
 void VizirMainWindow::RunContextMenuItem(int item, uint32_t packet) {
     const PacketStore& store = GetPacketStore();
     if (item == kContextReplay) {
-        std::vector<uint32_t> packets;
-        QModelIndexList selected = list_->selectionModel()->selectedRows();
-        if (selected.size() > 1) {
-            // In the order the list shows them; each row maps to its own packet.
-            std::sort(selected.begin(), selected.end(),
-                      [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
-            for (const QModelIndex& index : selected) packets.push_back(model_->PacketAt(index.row()));
-        } else {
-            packets.push_back(packet);
-        }
-        for (uint32_t index : packets) {
-            if (!ReplayPacket(index)) {
-                ShowStatus(kReplayFailed, 0);
-                break;
-            }
-        }
+        ReplaySelection(packet);
         return;
     }
     if (item == kRemoveAllFilters) {
@@ -783,8 +629,7 @@ void VizirMainWindow::OnCommand(int id, int code) {
             StartCommand();
             return;
         case res::kCmdStopCapture:
-            StopCapture();
-            CaptureStopped();
+            StopCommand();
             return;
         case res::kCmdPacketParser:
             SetView(static_cast<int>(DecodeViewKind::PacketParser));

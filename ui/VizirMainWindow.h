@@ -1,5 +1,6 @@
 // The program's main window: tool bar, packet list, detail pane, splitter and three-pane status
-// bar; the arrival handler's view (rows and status texts) and the file commands' host.
+// bar; the arrival handler's view (rows and status texts) and the file commands' host. The
+// capture commands and the capture state the window shows are in ui/CaptureCommands.cpp.
 #pragma once
 
 #include <QElapsedTimer>
@@ -33,13 +34,20 @@ public:
 
     // The arrival handler's view: any thread, returns at once.
     void AddPacketRow(uint32_t index) override;
+    // A text from another thread is shown only when no newer one has reached the pane since.
     void SetStatusText(int pane, const char* text) override;
-    using AppMainWindow::SetStatusText;
+    void CaptureWithdrawn() override;
+    // The interface thread's own status texts; each is newer than every text posted before it.
+    void SetStatusText(const char* text, int pane) override;
+    void ClearStatusText(int pane) override;
 
     // Empties the detail pane and the list, clears the store, puts the title back to the
     // product name and clears `unsaved`.
     void ClearCapture() override;
     void Wait(uint32_t milliseconds) override;
+    // Waits for the capture thread's confirmation that the capture has stopped, at most 2 s,
+    // with the event loop running (user input waits).
+    bool AwaitCaptureStop() override;
     // Logged at once, shown in status pane 0 when the open's own status texts are through.
     void LoadNotice(const char* text) override;
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override;
@@ -67,6 +75,8 @@ public:
     // The capture state as the status bar and the tool bar show it.
     void CaptureStarted();
     void CaptureStopped();
+    // Whether the window shows a running capture.
+    bool ShowsCapturing() const { return shownCapturing_; }
 
     // The Mode commands: withdraws a running capture, waits for the capture thread, switches
     // to the method (1 raw socket, 2 Network Monitor, 3 packet-capture library) and asks for its
@@ -77,7 +87,9 @@ public:
 
     // The packet list's context menu for a right click at that point of the list's viewport.
     void ShowContextMenu(QPoint position);
-    // Sends the packet's stored bytes through the current method's driver. False on failure.
+    // Sends the packet's stored bytes through the current method's driver. False on failure,
+    // and for a frame without an Ethernet header, which the sending drivers cannot put on the
+    // wire as it is.
     bool ReplayPacket(uint32_t index);
 
     QTableView* PacketList() const { return list_; }
@@ -101,7 +113,7 @@ public:
     static void SetInterfaceSelector(InterfaceSelector selector);
     // the drivers the capture thread runs (none set: the window's own three);
     static void SetCaptureDriversOverride(CaptureDrivers* drivers);
-    // the waits for the capture thread (none set: the event loop runs without user input);
+    // a look at every wait for the capture thread, before it is made (none set: nothing);
     using WaitHook = std::function<void(uint32_t milliseconds)>;
     static void SetWaitHook(WaitHook hook);
     // the context menu's display: gets the items and the screen position, returns the chosen
@@ -126,6 +138,7 @@ protected:
     void OnMouseMove(QPoint position) override;
     void OnLButtonUp(QPoint position) override;
     bool MayClose() override;
+    bool MayOpenFile() override;
     bool CreateToolBar() override;
     bool CreateStatusBar() override;
     bool CreateContent() override;
@@ -144,8 +157,22 @@ private:
     void RestoreFont();
     void SetView(int view);
     void ToggleAutoStart();
+    // Capture commands and state (ui/CaptureCommands.cpp).
+    void BindCapture();
+    void ReleaseCapture();
     void StartCommand();
+    void StopCommand();
     void ClearCommand();
+    // A capture that ended without the Stop command: the stopped appearance, pane 0 left to the
+    // reason already shown there (or given).
+    void ShowCaptureEnded(const char* reason);
+    // The stopped appearance when the request fell while the window showed a running capture.
+    void FollowCaptureRequest();
+    void CaptureDidNotStop(const char* command);
+    // True, after saying so, when a file is being read: commands that change the store, the
+    // filters, the order or the capture wait for the load.
+    bool RefusedWhileLoading();
+    void ReplaySelection(uint32_t packet);
     int ExecContextMenu(const std::vector<ContextMenuItem>& items, QPoint screenPosition);
     void RunContextMenuItem(int item, uint32_t packet);
     void RefilterList();
@@ -166,6 +193,7 @@ private:
     int autoScroll_ = 0;
     std::atomic<bool> unsaved_{false};
     bool dragging_ = false;
+    bool shownCapturing_ = false;
 
     bool loading_ = false;
     std::string loadNotice_;  // the last text a load put in status pane 0
@@ -176,8 +204,12 @@ private:
     struct PendingStatus {
         std::mutex lock;
         std::string text;
+        uint64_t sequence = 0;
         bool posted = false;
     };
     std::array<PendingStatus, 3> pendingStatus_;
+    // Per pane: the order in which texts were given (any thread) and the newest one shown.
+    std::array<std::atomic<uint64_t>, 3> statusSequence_{};
+    std::array<uint64_t, 3> shownSequence_{};
     int refreshesSinceEvents_ = 0;
 };

@@ -51,6 +51,10 @@ public:
     }
     void Queue(int frames) { queued_ += frames; }
     int Pending() const { return queued_.load(); }
+    // Frames without end while a driver runs, each carrying its number (little-endian, at the
+    // frame's last 8 bytes); Delivered is the number of the last one handed over.
+    void Flood(bool on) { flood_ = on; }
+    uint64_t Delivered() const { return sent_.load(); }
 
     bool fail[4] = {};
 
@@ -74,8 +78,16 @@ private:
                 Ethernet(a, b, 0x0800, IPv4(17, from, to, UDP(1000, 2000, Text("payload")))),
                 Ethernet(a, b, 0x0800, IPv4(6, from, to, TCP(1001, 80, 1, 0, 0x10, Text("data")))),
             };
+            Bytes numbered = Ethernet(a, b, 0x0800, IPv4(17, from, to, UDP(1000, 2000, Bytes(8, 0))));
             for (unsigned n = 0; delivering_;) {
-                if (queued_ > 0) {
+                if (flood_) {
+                    const uint64_t number = sent_.load() + 1;
+                    for (int i = 0; i < 8; ++i) {
+                        numbered[numbered.size() - 8 + i] = static_cast<uint8_t>(number >> (8 * i));
+                    }
+                    OnEthernetFrame(numbered.data(), static_cast<uint32_t>(numbered.size()));
+                    sent_.store(number);
+                } else if (queued_ > 0) {
                     const Bytes& frame = frames[n++ % 2];
                     OnEthernetFrame(frame.data(), static_cast<uint32_t>(frame.size()));
                     --queued_;
@@ -95,6 +107,8 @@ private:
     std::vector<std::string> events_;
     std::atomic<bool> delivering_{false};
     std::atomic<int> queued_{0};
+    std::atomic<bool> flood_{false};
+    std::atomic<uint64_t> sent_{0};
     std::thread thread_;
 };
 
@@ -294,6 +308,39 @@ TEST_F(CaptureLoopConcurrency, CaptureRunsWhileTheListRefiltersSortsAndReads) {
     EXPECT_GT(bytesRead, 0u);
     EXPECT_TRUE(rows.pending.empty());
     SetArrivalView(&view);
+}
+
+uint64_t FrameNumber(const PacketRecord& record) {
+    uint64_t number = 0;
+    for (int i = 7; i >= 0; --i) number = number << 8 | record.data[record.length - 8 + i];
+    return number;
+}
+
+// Stop and then at once Clear, a method change or a file's clear, over and over while a driver
+// delivers at top speed: once the capture thread has confirmed the stop, no frame of the old
+// capture reaches the cleared store, and the new one numbers from 0 with times near 0.
+TEST_F(CaptureLoopConcurrency, NoFrameLandsInAStoreAfterItsClear) {
+    drivers.Flood(true);
+    captureMethod.store(2);
+    StartCapture();
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(WaitFor([] { return Count() > 2; }));
+        StopCapture();
+        ASSERT_TRUE(AwaitCaptureStop(nullptr));
+        // Every frame handed over so far belongs to the capture being cleared.
+        const uint64_t before = drivers.Delivered();
+        ClearStore();
+        if (round % 3 == 1) captureMethod.store(captureMethod.load() == 2 ? 3 : 2);
+        StartCapture();
+        ASSERT_TRUE(WaitFor([] { return Count() > 2; }));
+        EXPECT_EQ(Record(0).index, 0u);
+        EXPECT_GT(FrameNumber(Record(0)), before);
+        EXPECT_LT(Record(0).timeOffset, 2000u);
+    }
+    StopCapture();
+    ASSERT_TRUE(AwaitCaptureStop(nullptr));
+    drivers.Flood(false);
 }
 
 // The raw-socket driver on a quiet interface: a receive gives up soon enough for a withdrawn

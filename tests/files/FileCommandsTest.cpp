@@ -15,6 +15,10 @@ class ScriptedHost : public FileHost, public ArrivalView {
 public:
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override {
         requests.push_back(request);
+        if (!dialogPaths.empty()) {
+            dialogPath = dialogPaths.front();
+            dialogPaths.pop_front();
+        }
         if (dialogPath.empty()) return false;
         if (request.chosenFilter && filterChoice >= 0) *request.chosenFilter = filterChoice;
         path = dialogPath.c_str();
@@ -43,6 +47,10 @@ public:
         unsaved = false;
     }
     void Wait(uint32_t milliseconds) override { waits.push_back(milliseconds); }
+    bool AwaitCaptureStop() override {
+        ++stopWaits;
+        return true;
+    }
     void AddPacketRow(uint32_t) override { unsaved = true; }
     void SetStatusText(int, const char*) override {}
 
@@ -52,11 +60,13 @@ public:
         MessageIcon icon;
     };
     std::string dialogPath;
+    std::deque<std::string> dialogPaths;  // taken one per dialog before dialogPath
     std::deque<MessageAnswer> answers;
     std::vector<FileDialogRequest> requests;
     std::vector<Message> messages;
     std::vector<std::string> opened, recentFiles;
     std::vector<uint32_t> waits;
+    int stopWaits = 0;
     std::string currentFile;
     int capturingWhenSaved = -1;
     bool unsaved = false;
@@ -207,7 +217,8 @@ TEST_F(FileCommands, ExitWithARunningCaptureAsksFirst) {
     host.answers = {MessageAnswer::Yes};
     EXPECT_TRUE(QueryExit(host));  // nothing unsaved: no second question
     EXPECT_EQ(IsCapturing(), 0);
-    EXPECT_EQ(host.waits, std::vector<uint32_t>{500});
+    EXPECT_EQ(host.stopWaits, 1);  // the capture thread's confirmation, no fixed pause
+    EXPECT_TRUE(host.waits.empty());
     EXPECT_EQ(host.messages.size(), 3u);
 }
 
@@ -236,6 +247,55 @@ TEST_F(FileCommands, ExitWithUnsavedPacketsOffersToSave) {
     EXPECT_TRUE(QueryExit(host));
     EXPECT_FALSE(host.unsaved);
     EXPECT_EQ(ReadFile("exit.tdw").size(), TcpFrame().size() + UdpFrame().size() + 24);
+}
+
+// Open over a capture asks Exit's questions in its own words: about the running capture first,
+// then about the unsaved packets; Cancel keeps everything, a capture it stopped included.
+TEST_F(FileCommands, OpenOverUnsavedPacketsAsksFirst) {
+    const std::string abort = kAbortCaptureForOpenQuestion, save = kSaveBeforeOpenQuestion;
+    WriteFile("other.tdw", OwnFile({{2, 1, 7, UdpFrame()}}));
+    const struct {
+        bool capturing;
+        std::vector<MessageAnswer> answers;
+        std::vector<std::string> asked;
+        bool opened;
+        bool capturingAfter;
+    } cases[] = {
+        {false, {MessageAnswer::Cancel}, {save}, false, false},
+        {false, {MessageAnswer::No}, {save}, true, false},
+        {false, {MessageAnswer::Yes}, {save}, true, false},
+        {true, {MessageAnswer::No}, {abort}, false, true},
+        {true, {MessageAnswer::Yes, MessageAnswer::Cancel}, {abort, save}, false, true},
+        {true, {MessageAnswer::Yes, MessageAnswer::No}, {abort, save}, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.capturing << " " << c.answers.size() << " "
+                                          << static_cast<int>(c.answers.back()));
+        ClearStore();
+        if (c.capturing) StartCapture();
+        StorePackets();
+        host.messages.clear();
+        host.opened.clear();
+        host.answers.assign(c.answers.begin(), c.answers.end());
+        host.dialogPaths = {"other.tdw", "saved.tdw"};  // the open dialog, then the save dialog
+        std::remove("saved.tdw");
+
+        OpenCommand(host);
+        std::vector<std::string> asked;
+        for (const auto& message : host.messages) asked.push_back(message.text);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(host.opened.size(), c.opened ? 1u : 0u);
+        EXPECT_EQ(IsCapturing(), c.capturingAfter ? 1 : 0);
+        // Opened: the file's one packet; else both packets of the capture, still unsaved.
+        EXPECT_EQ(Count(), c.opened ? 1 : 2);
+        EXPECT_EQ(host.unsaved, !c.opened);
+        // Yes saved the capture before the file replaced it.
+        const bool saved = c.answers.back() == MessageAnswer::Yes && !c.capturing;
+        EXPECT_EQ(ReadFile("saved.tdw").size(),
+                  saved ? TcpFrame().size() + UdpFrame().size() + 24 : 0u);
+        StopCapture();
+        host.unsaved = false;
+    }
 }
 
 }  // namespace

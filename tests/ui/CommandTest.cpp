@@ -5,8 +5,8 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QTimer>
-#include <QElapsedTimer>
 #include <cstdio>
+#include <functional>
 
 #include "WindowFixture.h"
 #include "framework/Tick.h"
@@ -28,13 +28,6 @@ protected:
     void ShowMenu(QMenu* menu) { emit menu->aboutToShow(); }
     QMenu* ModeMenu() const { return window->TopMenu(3)->actions()[3]->menu(); }
 
-    bool IconIs(int pane, int iconId) const {
-        return window->GetStatusBar()->PaneIcon(pane).pixmap(16).toImage() ==
-               res::Icon(iconId).pixmap(16).toImage();
-    }
-    std::string Pane(int pane) const {
-        return window->GetStatusBar()->PaneText(pane).toStdString();
-    }
 
     // Right-clicks the row as the mouse does: the press selects it (unless it already is), the
     // context menu follows at the same point.
@@ -293,13 +286,13 @@ TEST_F(CommandTest, ClearWhileCapturingRestartsNumbersAndTimes) {
     std::vector<uint32_t> waits;
     VizirMainWindow::SetWaitHook([&](uint32_t milliseconds) {
         waits.push_back(milliseconds);
-        // The capture thread is given the time while the request is withdrawn and the store
-        // still holds the packets.
+        // The capture thread is waited for while the request is withdrawn and the store still
+        // holds the packets.
         EXPECT_FALSE(IsCapturing());
         EXPECT_EQ(GetPacketStore().Count(), 5);
     });
     QTest::keyClick(window->DetailPane(), Qt::Key_Delete, Qt::ShiftModifier);
-    EXPECT_EQ(waits, std::vector<uint32_t>{500});
+    EXPECT_EQ(waits, std::vector<uint32_t>{kStopConfirmationLimit});
     EXPECT_TRUE(IsCapturing());
     EXPECT_EQ(window->Model()->Rows(), 0);
     EXPECT_EQ(window->DetailPane()->topLevelItemCount(), 0);
@@ -317,26 +310,108 @@ TEST_F(CommandTest, ClearWhileCapturingRestartsNumbersAndTimes) {
     EXPECT_LT(GetPacketStore()[0].timeOffset, 50u);
     EXPECT_EQ(Cell(0, 2).substr(0, 10), "00:00:00.0");
 
-    // Stopped: Clear only clears, with no wait and no restart.
+    // Stopped: Clear still makes sure no driver delivers, then only clears.
     window->Command(res::kCmdStopCapture);
     waits.clear();
+    VizirMainWindow::SetWaitHook([&](uint32_t milliseconds) { waits.push_back(milliseconds); });
     window->Command(res::kCmdClear);
-    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(waits, std::vector<uint32_t>{kStopConfirmationLimit});
     EXPECT_FALSE(IsCapturing());
     EXPECT_EQ(window->Model()->Rows(), 0);
 }
 
-TEST_F(CommandTest, TheWaitForTheCaptureThreadKeepsTheEventLoopRunning) {
+// Clear waits for the capture thread to stop the driver, with the event loop running, and
+// touches nothing when the driver does not stop within 2 s.
+TEST_F(CommandTest, ClearWaitsForTheDriverToStopAndGivesUpAfterTwoSeconds) {
     CreateWindow();
-    window->Command(res::kCmdStartCapture);
-    bool ranDuringWait = false;
-    QTimer::singleShot(50, [&] { ranDuringWait = !IsCapturing(); });
-    QElapsedTimer clock;
-    clock.start();
-    window->Command(res::kCmdClear);
-    EXPECT_GE(clock.elapsed(), 490);
-    EXPECT_TRUE(ranDuringWait);
-    EXPECT_TRUE(IsCapturing());
+    const std::vector<DemoFrame> demo = DemoFrames();
+    const struct {
+        int stopMilliseconds;
+        bool cleared;
+    } cases[] = {{300, true}, {2600, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stopMilliseconds);
+        idleDrivers.stopMilliseconds = c.stopMilliseconds;
+        window->Command(res::kCmdStartCapture);
+        ASSERT_TRUE(WaitUntil([] { return rawSocketRunning.load() == 1; }));
+        HandleArrival(demo[0].bytes.data(), static_cast<uint32_t>(demo[0].bytes.size()), 2, true);
+        Settle();
+        const int stopsBefore = idleDrivers.stops.load();
+        bool ranDuringWait = false;
+        QTimer::singleShot(20, [&] { ranDuringWait = idleDrivers.stops.load() == stopsBefore; });
+        window->Command(res::kCmdClear);
+        EXPECT_TRUE(ranDuringWait);
+        EXPECT_EQ(GetPacketStore().Count(), c.cleared ? 0 : 1);
+        EXPECT_EQ(window->Model()->Rows(), c.cleared ? 0 : 1);
+        EXPECT_EQ(IsCapturing() != 0, c.cleared);
+        if (!c.cleared) {
+            const std::string reason =
+                "Clear: the capture did not stop within 2 seconds; nothing was changed";
+            EXPECT_EQ(Pane(0), "  " + reason);
+            EXPECT_TRUE(ShowsStopped());
+            EXPECT_NE(ErrorLogText().find(reason), std::string::npos);
+        }
+        window->Command(res::kCmdStopCapture);
+        ASSERT_TRUE(WaitUntil([] { return rawSocketRunning.load() == 0; }));
+        idleDrivers.stopMilliseconds = 0;
+        window->Command(res::kCmdClear);
+    }
+}
+
+// When the capture side ends a capture, the window looks exactly as after Stop, pane 0 says
+// why and pane 1 keeps the method's text; a recent file then opens at once.
+TEST_F(CommandTest, ACaptureTheCaptureSideEndsLooksStoppedWithItsReason) {
+    ASSERT_TRUE(WriteDemoCapture(Path("demo.tdw").c_str()));
+    CreateWindow();
+    ASSERT_TRUE(window->OpenByName(Path("demo.tdw").c_str()));
+    const std::vector<DemoFrame> demo = DemoFrames();
+    const struct {
+        int method;
+        std::function<void()> end;  // what ends the capture; the first case's ends it at once
+        std::string reason;
+        std::string pane1;
+    } cases[] = {
+        {3, [] {}, "Capture could not start: no adapter here", "Not Capturing (WinPCap)"},
+        {2,
+         [&] {
+             ASSERT_TRUE(WaitUntil([] { return netMonRunning.load() == 1; }));
+             idleDrivers.Fail("Capture ended: interface veth9 was deleted");
+         },
+         "Capture ended: interface veth9 was deleted",
+         "Not Capturing (Network Monitor Packet Provider)"},
+        {1,
+         [&] {
+             ASSERT_TRUE(WaitUntil([] { return rawSocketRunning.load() == 1; }));
+             ClearStore();
+             const auto& frame = demo[0].bytes;
+             for (int i = 0; i <= PacketStore::kLimit; ++i) {
+                 HandleArrival(frame.data(), static_cast<uint32_t>(frame.size()), 2, true);
+             }
+             window->SetUnsaved(false);
+         },
+         kPacketLimitReached, "Not Capturing (Windows Sockets RCVALL)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        captureMethod.store(c.method);
+        if (c.method == 3) {
+            idleDrivers.refuseStart = true;
+            idleDrivers.Fail("no adapter here");
+        }
+        window->Command(res::kCmdStartCapture);
+        EXPECT_TRUE(window->ShowsCapturing());
+        c.end();
+        ASSERT_TRUE(WaitUntil([&] { return ShowsStopped(); }));
+        EXPECT_FALSE(IsCapturing());
+        EXPECT_EQ(Pane(0), "  " + c.reason);
+        ASSERT_TRUE(WaitUntil([&] { return Pane(1) == "  " + c.pane1; }));
+        idleDrivers.refuseStart = false;
+
+        window->Command(res::kCmdRecentFile1);
+        Settle();
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(window->Model()->Rows(), static_cast<int>(demo.size()));
+    }
 }
 
 TEST_F(CommandTest, AMethodChangeStopsWaitsAndResumesOnlyWhenConfirmed) {
@@ -357,7 +432,7 @@ TEST_F(CommandTest, AMethodChangeStopsWaitsAndResumesOnlyWhenConfirmed) {
     window->Command(res::kCmdStartCapture);
     window->Command(res::kCmdModePcap);
     EXPECT_EQ(asked, std::vector<int>{3});
-    EXPECT_EQ(waits, std::vector<uint32_t>{500});
+    EXPECT_EQ(waits, std::vector<uint32_t>{kStopConfirmationLimit});
     EXPECT_FALSE(IsCapturing());
     EXPECT_EQ(captureMethod.load(), 3);
     EXPECT_EQ(ReadRegNumber("CaptureMethod", 0), 3u);
@@ -366,12 +441,13 @@ TEST_F(CommandTest, AMethodChangeStopsWaitsAndResumesOnlyWhenConfirmed) {
     ShowMenu(window->TopMenu(3));
     EXPECT_TRUE(window->IsMenuItemChecked(res::kCmdModePcap));
 
-    // IP capture while stopped, confirmed: no wait, no capture.
+    // IP capture while stopped, confirmed: no capture; the dialog still waits until no driver
+    // call runs.
     confirm = true;
     waits.clear();
     window->Command(res::kCmdModeRawSocket);
     EXPECT_EQ(asked, (std::vector<int>{3, 1}));
-    EXPECT_TRUE(waits.empty());
+    EXPECT_EQ(waits, std::vector<uint32_t>{kStopConfirmationLimit});
     EXPECT_FALSE(IsCapturing());
     EXPECT_EQ(captureMethod.load(), 1);
 
@@ -379,8 +455,9 @@ TEST_F(CommandTest, AMethodChangeStopsWaitsAndResumesOnlyWhenConfirmed) {
     window->Command(res::kCmdStartCapture);
     const uint32_t tick = GetPacketStore().startTick.load();
     window->SetStatusText(0, "something else");
+    waits.clear();
     window->Command(res::kCmdModeNetMon);
-    EXPECT_EQ(waits, std::vector<uint32_t>{500});
+    EXPECT_EQ(waits, std::vector<uint32_t>{kStopConfirmationLimit});
     EXPECT_TRUE(IsCapturing());
     EXPECT_EQ(captureMethod.load(), 2);
     EXPECT_EQ(GetPacketStore().startTick.load(), tick);

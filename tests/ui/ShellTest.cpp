@@ -15,6 +15,8 @@
 #include "framework/gui/SplashDlg.h"
 #include "framework/gui/StatusBar.h"
 #include "resources/Resources.h"
+#include "files/FileCommands.h"
+#include "tests/support/NetNamespaces.h"
 #include "ui/DemoCapture.h"
 
 namespace {
@@ -198,28 +200,85 @@ TEST_F(ShellTest, APlacementOffTheScreensOrOfNoSaneSizeComesBackOnOne) {
     }
 }
 
-TEST_F(ShellTest, AFileOpenedAnyWayHasNothingToSave) {
+// A file opened over unsaved packets (Open, a drop, a recent file) asks Exit's save question
+// first: Cancel keeps every packet, No replaces them, Yes saves them and then opens. Whatever
+// opened it, the file's capture has nothing to save.
+TEST_F(ShellTest, OpeningOverUnsavedPacketsAsksToSaveThemFirst) {
     ASSERT_TRUE(WriteDemoCapture(Path("demo.tdw").c_str()));
+    WriteOwnFrames(Path("three.tdw"), 3);
     CreateWindow();
+    const int demo = static_cast<int>(DemoFrames().size());
+    // The recent-file entry of three.tdw wherever it is in the list now.
+    auto recentThree = [&] {
+        for (int slot = 0; slot < AppMainWindow::kRecentFiles; ++slot) {
+            if (window->RecentFile(slot) == Path("three.tdw")) return res::kCmdRecentFile1 + slot;
+        }
+        return 0;
+    };
+    ASSERT_TRUE(window->OpenByName(Path("three.tdw").c_str()));
     const std::function<void()> opens[] = {
-        [&] { window->OpenByName(Path("demo.tdw").c_str()); },  // the command line
-        [&] { window->DropFiles({QString::fromStdString(Path("demo.tdw"))}); },
-        [&] { window->Command(res::kCmdRecentFile1); }};
-    for (const auto& open : opens) {
-        window->SetUnsaved(true);
-        open();
-        Settle();  // the list inserts the rows after the open has returned
-        EXPECT_EQ(window->Model()->Rows(), static_cast<int>(DemoFrames().size()));
-        EXPECT_FALSE(window->Unsaved());
+        [&] { window->Command(res::kCmdOpen); },
+        [&] { window->DropFiles({QString::fromStdString(Path("three.tdw"))}); },
+        [&] { window->Command(recentThree()); }};
+    for (size_t way = 0; way < std::size(opens); ++way) {
+        for (const int answer : {kIdCancel, kIdNo, kIdYes}) {
+            SCOPED_TRACE(::testing::Message() << "way " << way << " answer " << answer);
+            ASSERT_TRUE(window->OpenByName(Path("demo.tdw").c_str()));  // the command line
+            window->SetUnsaved(true);
+            boxes.clear();
+            answers = {answer};
+            const std::string saved = Path("saved" + std::to_string(way) + ".tdw");
+            paths.clear();
+            if (way == 0) paths.push_back(Path("three.tdw"));  // the open dialog
+            paths.push_back(saved);                            // the save dialog
+            opens[way]();
+            Settle();
+            ASSERT_EQ(boxes.size(), 1u);
+            EXPECT_EQ(boxes[0].text, kSaveBeforeOpenQuestion);
+            EXPECT_EQ(boxes[0].flags, kMbYesNoCancel | kMbIconQuestion);
+            EXPECT_EQ(window->Model()->Rows(), answer == kIdCancel ? demo : 3);
+            EXPECT_EQ(window->Unsaved(), answer == kIdCancel);
+            EXPECT_EQ(std::filesystem::exists(saved), answer == kIdYes);
+        }
     }
-    window->Command(res::kCmdExit);
+    // With no packets to lose, nothing is asked.
+    boxes.clear();
+    window->DropFiles({QString::fromStdString(Path("demo.tdw"))});
     EXPECT_TRUE(boxes.empty());
+}
+
+// Open during a capture asks Exit's stop question first; No keeps the capture running, Yes and
+// then No stops it, opens the file and leaves the window as the Stop command does.
+TEST_F(ShellTest, OpeningDuringACaptureAsksToStopItFirst) {
+    WriteOwnFrames(Path("three.tdw"), 3);
+    CreateWindow();
+    window->Command(res::kCmdStartCapture);
+    window->SetUnsaved(true);
+    answers = {kIdNo};
+    paths = {Path("three.tdw")};
+    window->Command(res::kCmdOpen);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kAbortCaptureForOpenQuestion);
+    EXPECT_TRUE(IsCapturing());
+    EXPECT_TRUE(window->ShowsCapturing());
+
+    boxes.clear();
+    answers = {kIdYes, kIdNo};
+    paths = {Path("three.tdw")};
+    window->Command(res::kCmdOpen);
+    Settle();
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, kAbortCaptureForOpenQuestion);
+    EXPECT_EQ(boxes[1].text, kSaveBeforeOpenQuestion);
+    EXPECT_FALSE(IsCapturing());
+    EXPECT_TRUE(ShowsStopped());
+    EXPECT_EQ(window->Model()->Rows(), 3);
 }
 
 TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
     CreateWindow();
     window->SetUnsaved(true);
-    StartCapture();
+    window->Command(res::kCmdStartCapture);
     QMainWindow* shell = window->MainWidget();
 
     // Cancel at the first question keeps the window and the capture.
@@ -231,7 +290,8 @@ TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
     EXPECT_TRUE(shell->isVisible());
     EXPECT_TRUE(IsCapturing());
 
-    // Yes, then Cancel at the save question: the capture is stopped, the window stays.
+    // Yes, then Cancel at the save question: the capture is stopped, the window stays and
+    // shows it as the Stop command does.
     answers = {kIdYes, kIdCancel};
     window->Command(res::kCmdExit);
     ASSERT_EQ(boxes.size(), 3u);
@@ -239,6 +299,8 @@ TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
               "The capture has not been saved. Do you want to save the capture before exiting?");
     EXPECT_FALSE(IsCapturing());
     EXPECT_TRUE(shell->isVisible());
+    EXPECT_TRUE(ShowsStopped());
+    EXPECT_EQ(Pane(0), "Packet capture stopped.");
 
     // Yes to saving, with the save dialog cancelled: the window stays.
     answers = {kIdYes};
@@ -559,6 +621,52 @@ TEST_F(ShellTest, SplashAndAboutShowTheVersion) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].text.find("Qt: "), std::string::npos);
     EXPECT_NE(boxes[0].text.find("Capture rights: "), std::string::npos);
+}
+
+// Run by a user without capture rights, in a network namespace of the test's own: Start leaves
+// the window stopped with the reason in pane 0, and a recent file opens at once. As root the
+// test runs itself again that way (no capabilities, no new privileges, user nobody).
+using UnprivilegedWindow = WindowFixture;
+
+TEST_F(UnprivilegedWindow, StartSaysWhyItCannotCaptureAndARecentFileStillOpens) {
+    const char* device = std::getenv("TW_UNPRIVILEGED_DEVICE");
+    if (geteuid() == 0) {
+        if (device) GTEST_SKIP() << "the child must not run as root";
+        for (const char* tool : {"ip", "setpriv"}) {
+            if (!filetest::HaveTool(tool)) GTEST_SKIP() << "missing program " << tool;
+        }
+        netns::NamespacePair net("u" + std::to_string(getpid() % 100000));
+        std::string error;
+        if (!net.Add(&error)) GTEST_SKIP() << "cannot create network namespaces: " << error;
+        ASSERT_TRUE(net.Connect({"10.215.0.1", "10.215.0.2", 24, "", "", "", ""}, &error)) << error;
+        std::string output;
+        const int status = netns::Shell(
+            "ip netns exec " + net.a + " env HOME=/tmp TW_UNPRIVILEGED_DEVICE=" + net.ifA +
+                " setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all "
+                "--bounding-set=-all --no-new-privs /proc/" + std::to_string(getpid()) +
+                "/exe --gtest_filter=UnprivilegedWindow.*",
+            &output);
+        EXPECT_EQ(status, 0) << output;
+        EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+        return;
+    }
+    ASSERT_TRUE(WriteDemoCapture(Path("demo.tdw").c_str()));
+    VizirMainWindow::SetCaptureDriversOverride(nullptr);
+    WriteRegNumber("CaptureMethod", 3);
+    WriteRegString("CaptureDevice", device ? device : "lo");
+    CreateWindow();
+    ASSERT_TRUE(window->OpenByName(Path("demo.tdw").c_str()));
+    window->Command(res::kCmdStartCapture);
+    ASSERT_TRUE(WaitUntil([&] { return ShowsStopped(); }));
+    EXPECT_FALSE(IsCapturing());
+    EXPECT_EQ(Pane(0).rfind("  Capture could not start: ", 0), 0u) << Pane(0);
+    ASSERT_TRUE(WaitUntil([&] { return Pane(1) == "  Not Capturing (WinPCap)"; }));
+
+    boxes.clear();
+    window->Command(res::kCmdRecentFile1);
+    Settle();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(window->Model()->Rows(), static_cast<int>(DemoFrames().size()));
 }
 
 }  // namespace

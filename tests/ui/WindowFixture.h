@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@
 #include "framework/Registry.h"
 #include "framework/gui/Dialog.h"
 #include "framework/gui/Window.h"
+#include "resources/Images.h"
+#include "resources/Resources.h"
 #include "ui/CommonDialogs.h"
 #include "ui/DemoCapture.h"
 #include "ui/DetailPane.h"
@@ -35,18 +38,42 @@
 
 // Drivers that start at once and deliver nothing: the window tests never capture on this
 // machine's interfaces (the live cases run the real drivers inside namespaces of their own).
+// A test may have them refuse to start, take their time to stop, or tell why they failed.
 class IdleDrivers : public CaptureDrivers {
 public:
-    bool StartRawSocket() override { return true; }
-    void StopRawSocket() override {}
+    bool StartRawSocket() override { return !refuseStart; }
+    void StopRawSocket() override { Stop(); }
     bool ReceiveRawSocket() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return false;
     }
-    bool StartNetMon() override { return true; }
-    void StopNetMon() override {}
-    bool StartPcap() override { return true; }
-    void StopPcap() override {}
+    bool StartNetMon() override { return !refuseStart; }
+    void StopNetMon() override { Stop(); }
+    bool StartPcap() override { return !refuseStart; }
+    void StopPcap() override { Stop(); }
+    bool TakeFailure(int, std::string& reason) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (failure_.empty()) return false;
+        reason.swap(failure_);
+        failure_.clear();
+        return true;
+    }
+    void Fail(const std::string& reason) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        failure_ = reason;
+    }
+
+    std::atomic<bool> refuseStart{false};
+    std::atomic<int> stopMilliseconds{0};
+    std::atomic<int> stops{0};
+
+private:
+    void Stop() {
+        std::this_thread::sleep_for(std::chrono::milliseconds(stopMilliseconds.load()));
+        ++stops;
+    }
+    std::mutex mutex_;
+    std::string failure_;
 };
 
 struct ShownBox {
@@ -120,11 +147,14 @@ protected:
         Settle();
     }
 
-    // Runs the event loop until the queued rows are in the list.
+    // Runs the event loop until the queued rows are in the list (a row whose record was not
+    // complete yet is taken by a timer).
     void Settle() {
-        for (int turn = 0; turn < 200; ++turn) {
-            QApplication::processEvents();
-            if (!window || !window->Model()->HasPending()) break;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (window && window->Model()->HasPending() &&
+               std::chrono::steady_clock::now() < deadline) {
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         QApplication::processEvents();
     }
@@ -169,6 +199,32 @@ protected:
 
     std::string Pane(int pane) const {
         return window->GetStatusBar()->PaneText(pane).toStdString();
+    }
+
+    // Runs the event loop until the condition holds, at most the limit.
+    template <class Condition>
+    bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!condition()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        QApplication::processEvents();
+        return true;
+    }
+
+    bool IconIs(int pane, int iconId) const {
+        return window->GetStatusBar()->PaneIcon(pane).pixmap(16).toImage() ==
+               res::Icon(iconId).pixmap(16).toImage();
+    }
+
+    // Exactly what the Stop command leaves: tool bar, capture icon, busy flag.
+    bool ShowsStopped() const {
+        const ToolBar* tools = window->GetToolBar();
+        return !window->ShowsCapturing() && !window->IsBusy() && IconIs(2, res::kStoppedIcon) &&
+               tools->IsButtonEnabled(res::kCmdStartCapture) &&
+               !tools->IsButtonEnabled(res::kCmdStopCapture);
     }
 
     static void StorePlacement(const QRect& placement) {
