@@ -60,6 +60,8 @@ std::string TargetProblem(const std::string& target) {
     if (!S_ISDIR(info.st_mode)) return folder + " is not a folder";
     if (stat(target.c_str(), &info) == 0) {
         if (!S_ISREG(info.st_mode)) return NotRegular(info.st_mode);
+        // Replacing it by a rename would get round the file's own permissions.
+        if (access(target.c_str(), W_OK) != 0) return SystemText(errno);
     } else if (errno != ENOENT) {
         return SystemText(errno);
     }
