@@ -449,10 +449,11 @@ void AppMainWindow::OpenRecentFile(int n) {
         MessageBox(text.c_str(), nullptr, kMbOk | kMbIconError);
         return;
     }
-    if (!MayOpenFile()) return;
-    // The slot may move while the file opens; keep the path.
+    // The slot may move before the file opens (a capture saved first joins the list); keep
+    // the path.
     char path[kRecentFileLength];
     CopyPath(path, recentFiles_[n]);
+    if (!MayOpenFile()) return;
     if (!OpenByName(path)) {
         for (int i = 0; i < kRecentFiles; ++i) {
             if (std::strcmp(recentFiles_[i], path) == 0) {

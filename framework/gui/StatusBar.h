@@ -1,7 +1,12 @@
 // The status bar of the main window: panes of equal share with a text and an icon each, and
 // optionally a progress bar filling one pane.
+//
+// Its texts are drawn at the largest size of the desktop's font at which the longest capture
+// state text fits a pane of the window at its default size; a text that is cut anyway shows
+// whole as the pane's tooltip.
 #pragma once
 
+#include <QFont>
 #include <QIcon>
 #include <QString>
 #include <vector>
@@ -37,6 +42,13 @@ public:
     const std::vector<int>& PaneEdges() const { return edges_; }
     // The height the bar wants.
     int PreferredHeight() const;
+    // The pane's whole text when it does not fit the pane, else empty.
+    QString CutText(int pane) const;
+    // The room for text in the pane as last laid out.
+    int TextRoom(int pane) const;
+    // The largest size of the font, not above its own and not below 7 pixels, at which the text
+    // fits a pane of a bar as wide as the window at its default size.
+    QFont FittedFont(const QFont& font, const QString& text) const;
 
     // Equal shares of the width (integer division), cumulative right edges; the last edge is
     // moved to the right end of the bar's own rectangle.
