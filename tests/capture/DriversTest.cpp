@@ -69,14 +69,19 @@ TEST_F(Drivers, TheRawSocketDriverReportsEachFailedStartAndKeepsNoSocket) {
     EXPECT_EQ(Reported("IWSACap::Init - WSA is not initialised."), 1);
     driver.SetLibraryVersionForTesting(0x0202);
     EXPECT_TRUE(driver.Init(nullptr, nullptr, nullptr));
-    // An address no interface holds: every start tries again and says why it failed.
+    // An address no interface holds: every start tries again and says why it failed, and the
+    // capture loop is given the reason to show (without the right it tells that itself).
     driver.SetCaptureAddress(0xC0000263);  // 192.0.2.99
-    const char* expected = geteuid() == 0 ? "Unable to bind to address." : "Unable to allocate socket";
+    const bool root = geteuid() == 0;
+    const char* expected = root ? "Unable to bind to address." : "Unable to allocate socket";
     for (int attempt = 1; attempt <= 2; ++attempt) {
         EXPECT_FALSE(driver.Start());
         int found = 0;
         for (const std::string& r : reports) found += r.find(expected) != std::string::npos;
         EXPECT_EQ(found, attempt);
+        std::string reason;
+        EXPECT_EQ(driver.TakeFailure(reason), root);
+        if (root) EXPECT_EQ(reason, "no interface holds the address 192.0.2.99");
         EXPECT_FALSE(driver.ReceiveNext());  // no socket
     }
 }
