@@ -40,11 +40,11 @@ std::string FolderOf(const std::string& target) {
 }
 
 std::string NotRegular(mode_t mode) {
-    const char* kind = S_ISDIR(mode)                     ? "a folder, "
-                       : S_ISFIFO(mode)                  ? "a FIFO, "
-                       : S_ISCHR(mode) || S_ISBLK(mode)  ? "a device, "
-                       : S_ISSOCK(mode)                  ? "a socket, "
-                                                         : "";
+    const char* kind = S_ISDIR(mode)                    ? "a folder, "
+                       : S_ISFIFO(mode)                 ? "a FIFO, "
+                       : S_ISCHR(mode) || S_ISBLK(mode) ? "a device, "
+                       : S_ISSOCK(mode)                 ? "a socket, "
+                                                        : "";
     return std::string("it is ") + kind + "not a regular file";
 }
 
