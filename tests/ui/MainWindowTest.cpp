@@ -17,6 +17,8 @@
 #include "resources/Resources.h"
 #include "ui/DemoCapture.h"
 #include "ui/FindDlg.h"
+#include "ui/PacketContextMenu.h"
+#include "decode/FrameBuilder.h"
 
 std::string WindowFixture::ErrorLogText() const {
     std::ifstream file(folder_ / "error.log");
@@ -115,6 +117,13 @@ TEST_F(MainWindowTest, RowsFromAnotherThreadArriveInOrderInBatches) {
     EXPECT_EQ(window->GetStatusBar()->PaneText(2).toStdString(), "  " +
                                                                      std::to_string(count - 1) +
                                                                      " / 65536");
+
+    // A text still queued from that thread never replaces one the interface thread put in
+    // the pane after it (a loaded file's count after the last count of a capture).
+    std::thread([&] { window->SetStatusText(2, "  6319 / 65536"); }).join();
+    window->SetStatusText(2, "  31 / 65536");
+    Settle();
+    EXPECT_EQ(window->GetStatusBar()->PaneText(2).toStdString(), "  31 / 65536");
 }
 
 TEST_F(MainWindowTest, SelectingARowShowsItsPacketWithTheRememberedLayers) {
@@ -181,6 +190,20 @@ TEST_F(MainWindowTest, CopyPutsTheShownDescriptionOnTheClipboard) {
     str raw;
     DescribePacket(GetPacketStore()[0], raw);
     EXPECT_EQ(copied, raw.c_str());
+
+    // Packet bytes are no UTF-8: a DNS label's byte 0xe9 is copied as the list shows it.
+    const frames::Bytes query = frames::Ethernet(
+        {2, 0, 0, 0, 0, 1}, {2, 0, 0, 0, 0, 2}, 0x0800,
+        frames::IPv4(17, frames::IPv4Address(10, 0, 0, 2), frames::IPv4Address(10, 0, 0, 1),
+                     frames::UDP(5353, 53, frames::DnsQuery(7, "caf\xe9.example", 1))));
+    HandleArrival(query.data(), static_cast<uint32_t>(query.size()), 2, true);
+    Settle();
+    window->Command(res::kCmdPacketParser);
+    SelectRow(window->Model()->Rows() - 1);
+    window->Command(res::kCmdCopy);
+    const QString text = QApplication::clipboard()->text();
+    EXPECT_TRUE(text.contains(QString::fromLatin1("caf\xe9")));
+    EXPECT_FALSE(text.contains(QChar(0xfffd)));
 }
 
 TEST_F(MainWindowTest, SortingByProtocolOrdersByNumberAndSelectionFollowsThePacket) {
@@ -412,10 +435,19 @@ TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
         ranDuringLoad = window->IsLoading();
         // No capture while the file is read.
         QTest::keyClick(window->PacketList(), Qt::Key_F5);
-        // Commands that would change the store wait for the load; closing comes after it.
+        // Commands that would change the store, the filters, the order or the method wait
+        // for the load; closing comes after it.
         window->Command(res::kCmdClear);
         window->DropFiles({QString::fromStdString(Path("large.tdw"))});
+        window->SortByColumn(kColumnSize);
+        window->Command(res::kCmdModePcap);
+        window->PacketList()->selectRow(0);
+        window->ShowContextMenu(QPoint(1, 1));
         window->Command(res::kCmdExit);
+    });
+    VizirMainWindow::SetContextMenuChooser([](const std::vector<ContextMenuItem>&, QPoint) {
+        ADD_FAILURE() << "a context menu during the load";
+        return 0;
     });
     ASSERT_TRUE(window->OpenByName(Path("large.tdw").c_str()));
     EXPECT_TRUE(ranDuringLoad);
@@ -427,9 +459,13 @@ TEST_F(MainWindowTest, ALongLoadKeepsTheWindowResponsive) {
 
     Settle();  // the deferred close: a capture just opened has nothing to save
     EXPECT_EQ(window->Model()->Rows(), PacketStore::kLimit);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, "Cannot capture at the moment. Please wait.");
-    EXPECT_EQ(boxes[0].flags, static_cast<unsigned>(kMbOk));
+    ASSERT_EQ(boxes.size(), 2u);  // Start, then the method
+    for (const ShownBox& box : boxes) {
+        EXPECT_EQ(box.text, "Cannot capture at the moment. Please wait.");
+        EXPECT_EQ(box.flags, static_cast<unsigned>(kMbOk));
+    }
+    EXPECT_EQ(captureMethod.load(), 1);
+    EXPECT_EQ(window->Model()->PacketAt(0), 0u);  // still in file order
     EXPECT_FALSE(IsCapturing());
     EXPECT_FALSE(window->MainWidget()->isVisible());
 }
