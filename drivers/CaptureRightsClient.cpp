@@ -286,7 +286,8 @@ bool PcapStream::Open(const HelperCommand& helper, const char* device, int snaps
     void* map = MAP_FAILED;
     if (good && (fds.size() != 3 || fstat(fds[0], &shape) != 0 ||
                  static_cast<uint64_t>(shape.st_size) != total ||
-                 (map = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED, fds[0], 0)) ==
+                 (map = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE,
+                              fds[0], 0)) ==
                      MAP_FAILED)) {
         error = "the capture helper handed over no frame ring";
         good = false;
@@ -325,6 +326,7 @@ int PcapStream::Drain(Handler handler, void* user) {
     RingHeader& ring = *header_;
     const uint64_t head = ring.head.load();
     uint64_t tail = ring.tail.load(std::memory_order_relaxed);
+    uint64_t released = tail;
     if (head - tail > kRingDataBytes) {
         Fail("the capture helper broke its frame ring");
         return -1;
@@ -353,8 +355,13 @@ int PcapStream::Drain(Handler handler, void* user) {
             ++handed;
         }
         tail += size;
-        ring.tail.store(tail, std::memory_order_release);
+        // Room is given back in quarters of the ring, not frame by frame.
+        if (tail - released >= kRingDataBytes / 4) {
+            ring.tail.store(tail, std::memory_order_release);
+            released = tail;
+        }
     }
+    ring.tail.store(tail, std::memory_order_release);
     std::atomic_thread_fence(std::memory_order_seq_cst);
     if (ring.writerWaiting.exchange(0)) {
         const uint64_t one = 1;
