@@ -182,7 +182,12 @@ bool INetMon::PauseIfRunning() {
 bool INetMon::Start() {
     ClearFailure();  // a reason left from an earlier capture does not end this one
     IRTC* object = capture.load();
-    if (!object) return false;
+    if (!object) {
+        SetFailure(library ? "no network is chosen for the Network Monitor Packet Provider"
+                           : std::string("the Network Monitor provider ") + kProviderFile +
+                                 " is not installed");
+        return false;
+    }
     int32_t running = 0, paused = 0;
     if (Ok(object->GetControlState(&running, &paused))) {
         if (paused) return Ok(object->Resume());
@@ -190,13 +195,16 @@ bool INetMon::Start() {
     }
     const NetMonBlob network = networkBlob.load();
     if (!network) return false;
-    if (!Ok(object->Connect(network, nullptr, &INetMon::OnFrames, this, errorBlob))) return false;
-    if (Ok(object->Start())) return true;
-    // Not left connected: the capture loop does not stop a driver that failed to start, and the
-    // next Start must be able to connect again.
-    const uint16_t failed = lastStatus;
-    object->Disconnect();
-    lastStatus = failed;
+    uint32_t status = object->Connect(network, nullptr, &INetMon::OnFrames, this, errorBlob);
+    if (Ok(status)) {
+        status = object->Start();
+        if (Ok(status)) return true;
+        // Not left connected: the capture loop does not stop a driver that failed to start,
+        // and the next Start must be able to connect again.
+        object->Disconnect();
+        Ok(status);
+    }
+    SetFailure("cannot capture on " + NetworkName() + ": " + StatusText(status));
     return false;
 }
 
@@ -282,15 +290,22 @@ uint32_t INetMon::OnFrames(NetMonFramesRecord record) {
     return 0;
 }
 
-std::string INetMon::EndedReason(uint32_t status) {
+std::string INetMon::NetworkName() {
     NetMonNetworkInfo info{};
     const NetMonBlob network = networkBlob.load();
-    std::string name = "the interface";
-    if (network && getNetworkInfoFromBlob && getNetworkInfoFromBlob(network, &info) == 0) {
-        name = "interface " + std::string(info.name, strnlen(info.name, sizeof info.name));
+    if (!network || !getNetworkInfoFromBlob || getNetworkInfoFromBlob(network, &info) != 0) {
+        return "the interface";
     }
-    if ((status & 0xffff) == kNetMonNoNetwork) return "Capture ended: " + name + " was deleted";
+    return "interface " + std::string(info.name, strnlen(info.name, sizeof info.name));
+}
+
+std::string INetMon::StatusText(uint32_t status) {
     const int error = static_cast<int>(status >> 16);
-    return "Capture ended: " + name + " failed: " +
-           (error ? std::strerror(error) : "status " + std::to_string(status & 0xffff));
+    if ((status & 0xffff) == kNetMonSystemError && error != 0) return std::strerror(error);
+    return "status " + std::to_string(status & 0xffff);
+}
+
+std::string INetMon::EndedReason(uint32_t status) {
+    if ((status & 0xffff) == kNetMonNoNetwork) return "Capture ended: " + NetworkName() + " was deleted";
+    return "Capture ended: " + NetworkName() + " failed: " + StatusText(status);
 }

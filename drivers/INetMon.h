@@ -25,7 +25,8 @@ public:
 
     // Finds the network whose adapter address is the stored one and creates its capture object.
     bool Init(void* instance, QWidget* parentWindow, CaptureCallback callback) override;
-    // Resumes a paused capture object, or connects and starts it.
+    // Resumes a paused capture object, or connects and starts it. A failure leaves its reason
+    // for the capture loop (TakeFailure).
     bool Start();
     // Pauses, stops and disconnects the capture object; always true.
     bool Stop();
@@ -61,6 +62,10 @@ private:
     std::string DefaultNetwork();
     // One line for the log and the status bar: why the capture ended by itself.
     std::string EndedReason(uint32_t status);
+    // "interface NAME" of the chosen network; "the interface" when it cannot be told.
+    std::string NetworkName();
+    // The cause a status names: the system's text for a system error, else its number.
+    static std::string StatusText(uint32_t status);
     // Remembers the low 16 bits of a capture-object status; true when they are 0.
     bool Ok(uint32_t status);
     bool HaveEntryPoints() const;

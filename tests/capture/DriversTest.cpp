@@ -87,13 +87,17 @@ TEST_F(Drivers, TheRawSocketDriverReportsEachFailedStartAndKeepsNoSocket) {
 }
 
 // The provider lies beside the test programs; with no network chosen the driver does not start,
-// and says nothing about it.
+// reports nothing, and leaves the capture loop the reason.
 TEST_F(Drivers, TheNetworkMonitorDriverStartsOnlyOnAChosenNetwork) {
     WriteRegString("NetMonMacAddr", "");
     INetMon driver;
     EXPECT_FALSE(driver.Init(nullptr, nullptr, nullptr));
     EXPECT_FALSE(driver.Start());
     EXPECT_TRUE(reports.empty());
+    // What the capture loop then shows.
+    std::string reason;
+    EXPECT_TRUE(driver.TakeFailure(reason));
+    EXPECT_EQ(reason, "no network is chosen for the Network Monitor Packet Provider");
 }
 
 }  // namespace
