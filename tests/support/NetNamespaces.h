@@ -553,4 +553,31 @@ inline std::vector<Fields> TsharkFields(const std::string& pcap,
     return frames;
 }
 
+// The calling thread inside a namespace of its own (one end of a pair, made by the caller) until
+// the object goes: what it lists or opens is that namespace's alone, whatever other tests add
+// to the machine meanwhile. Nothing changes when entering fails.
+class ThreadInNamespace {
+public:
+    explicit ThreadInNamespace(const std::string& name) {
+        const int target = open(("/var/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
+        home_ = open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (target >= 0 && home_ >= 0 && setns(target, CLONE_NEWNET) == 0) {
+            entered_ = true;
+        }
+        if (target >= 0) close(target);
+    }
+    ~ThreadInNamespace() {
+        if (entered_) setns(home_, CLONE_NEWNET);
+        if (home_ >= 0) close(home_);
+    }
+    ThreadInNamespace(const ThreadInNamespace&) = delete;
+    ThreadInNamespace& operator=(const ThreadInNamespace&) = delete;
+
+    bool Entered() const { return entered_; }
+
+private:
+    int home_ = -1;
+    bool entered_ = false;
+};
+
 }  // namespace netns

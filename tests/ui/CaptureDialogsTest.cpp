@@ -7,6 +7,7 @@
 #include "framework/StringCollection.h"
 #include "framework/gui/IpAddressEdit.h"
 #include "resources/Resources.h"
+#include "tests/support/NetNamespaces.h"
 #include "ui/WindowFixture.h"
 
 namespace {
@@ -60,6 +61,13 @@ TEST_F(CaptureDialogs, TheAddressDialogEditsTheAddressOnlyOnOk) {
 
 TEST_F(CaptureDialogs, TheAdapterDialogListsTheAdaptersAndSetsTheChosenName) {
     CreateWindow();
+    // The machine's adapters come and go while other tests run (their links start out there):
+    // where it may, the test lists those of a network namespace of its own.
+    netns::NamespacePair net("d" + std::to_string(getpid() % 100000));
+    std::unique_ptr<netns::ThreadInNamespace> inside;
+    if (geteuid() == 0 && net.Add(nullptr)) {
+        inside = std::make_unique<netns::ThreadInNamespace>(net.a);
+    }
     IPCAP& driver = window->PcapDriver();
     StringCollection adapters(false);
     driver.ListAdapters(adapters);
