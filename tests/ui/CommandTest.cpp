@@ -358,6 +358,54 @@ TEST_F(CommandTest, ClearWaitsForTheDriverToStopAndGivesUpAfterTwoSeconds) {
     }
 }
 
+// Clear, Open and the method commands right after Stop (and Clear during a capture), over and
+// over while methods 2 and 3 deliver at top speed: no frame that came before them reaches the
+// store afterwards; after a Clear numbering restarts at 0 and times near 0.
+TEST_F(CommandTest, ClearOpenAndMethodChangesRightAfterStopWhileFramesPourIn) {
+    WriteOwnFrames(Path("three.tdw"), 3);
+    CreateWindow();
+    SetCapturePause(5);
+    idleDrivers.flood = true;
+    auto number = [](const PacketRecord& record) {
+        uint64_t n = 0;
+        for (int i = 7; i >= 0; --i) n = n << 8 | record.data[record.length - 8 + i];
+        return n;
+    };
+    const PacketStore& store = GetPacketStore();
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        captureMethod.store(round % 2 ? 3 : 2);
+        window->Command(res::kCmdStartCapture);
+        ASSERT_TRUE(WaitUntil([&] { return store.Count() > 2; }));
+        const int way = round / 2 % 4;
+        if (way == 0) {
+            // Clear during the capture: stop, clear, capture again.
+            window->Command(res::kCmdClear);
+            ASSERT_TRUE(WaitUntil([&] { return store.Count() > 0; }));
+            EXPECT_EQ(store[0].index, 0u);
+            EXPECT_LT(store[0].timeOffset, 2000u);
+            EXPECT_GT(number(store[0]), idleDrivers.deliveredAtStop.load());
+            window->Command(res::kCmdStopCapture);
+            continue;
+        }
+        window->Command(res::kCmdStopCapture);
+        if (way == 1) {
+            window->Command(res::kCmdClear);
+        } else if (way == 2) {
+            ASSERT_TRUE(window->OpenByName(Path("three.tdw").c_str()));
+        } else {
+            window->Command(round % 2 ? res::kCmdModeNetMon : res::kCmdModePcap);
+            window->Command(res::kCmdClear);
+        }
+        const int32_t kept = store.Count();
+        EXPECT_EQ(kept, way == 2 ? 3 : 0);
+        Settle();
+        EXPECT_EQ(store.Count(), kept);
+        EXPECT_EQ(window->Model()->Rows(), kept);
+    }
+    SetCapturePause(500);
+}
+
 // When the capture side ends a capture, the window looks exactly as after Stop, pane 0 says
 // why and pane 1 keeps the method's text; a recent file then opens at once.
 TEST_F(CommandTest, ACaptureTheCaptureSideEndsLooksStoppedWithItsReason) {

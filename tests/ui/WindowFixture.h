@@ -38,18 +38,21 @@
 
 // Drivers that start at once and deliver nothing: the window tests never capture on this
 // machine's interfaces (the live cases run the real drivers inside namespaces of their own).
-// A test may have them refuse to start, take their time to stop, or tell why they failed.
+// A test may have them refuse to start, take their time to stop, tell why they failed, or have
+// methods 2 and 3 deliver numbered frames at top speed on a thread of their own, as the real
+// ones deliver (the number in the frame's last 8 bytes, little-endian), 20,000 a start.
 class IdleDrivers : public CaptureDrivers {
 public:
+    ~IdleDrivers() { EndFlood(); }
     bool StartRawSocket() override { return !refuseStart; }
     void StopRawSocket() override { Stop(); }
     bool ReceiveRawSocket() override {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return false;
     }
-    bool StartNetMon() override { return !refuseStart; }
+    bool StartNetMon() override { return Start(); }
     void StopNetMon() override { Stop(); }
-    bool StartPcap() override { return !refuseStart; }
+    bool StartPcap() override { return Start(); }
     void StopPcap() override { Stop(); }
     bool TakeFailure(int, std::string& reason) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -66,12 +69,48 @@ public:
     std::atomic<bool> refuseStart{false};
     std::atomic<int> stopMilliseconds{0};
     std::atomic<int> stops{0};
+    std::atomic<bool> flood{false};
+    std::atomic<uint64_t> delivered{0};  // the number of the last frame handed over
+    std::atomic<uint64_t> deliveredAtStop{0};
 
 private:
+    bool Start() {
+        if (refuseStart) return false;
+        if (flood) {
+            flooding_ = true;
+            thread_ = std::thread([this] {
+                std::vector<uint8_t> frame = DemoFrames()[0].bytes;
+                frame.resize(frame.size() + 8);
+                // At most 20,000 frames a start: the store never fills on its own.
+                for (int left = 20000; flooding_;) {
+                    if (left == 0) {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        continue;
+                    }
+                    --left;
+                    const uint64_t number = delivered.load() + 1;
+                    for (int i = 0; i < 8; ++i) {
+                        frame[frame.size() - 8 + i] = static_cast<uint8_t>(number >> (8 * i));
+                    }
+                    OnEthernetFrame(frame.data(), static_cast<uint32_t>(frame.size()));
+                    delivered.store(number);
+                }
+            });
+        }
+        return true;
+    }
+    void EndFlood() {
+        flooding_ = false;
+        if (thread_.joinable()) thread_.join();
+    }
     void Stop() {
         std::this_thread::sleep_for(std::chrono::milliseconds(stopMilliseconds.load()));
+        EndFlood();
+        deliveredAtStop.store(delivered.load());
         ++stops;
     }
+    std::atomic<bool> flooding_{false};
+    std::thread thread_;
     std::mutex mutex_;
     std::string failure_;
 };
