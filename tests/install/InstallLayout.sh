@@ -16,7 +16,9 @@ DESTDIR=$work/root cmake --install "$build" --prefix /usr >"$work/install.log" |
 usr=$work/root/usr
 share=$usr/share
 
-expected=(bin/tidewatch "$private/tidewatch-window" share/applications/tidewatch.desktop
+expected=(bin/tidewatch "$private/tidewatch-window" "$private/tidewatch-capture"
+          share/doc/tidewatch/copyright share/doc/tidewatch/changelog.Debian.gz
+          share/doc-base/tidewatch share/lintian/overrides/tidewatch share/applications/tidewatch.desktop
           share/mime/packages/tidewatch.xml share/icons/hicolor/scalable/apps/tidewatch.svg
           share/man/man1/tidewatch.1.gz share/bash-completion/completions/tidewatch
           share/doc/tidewatch/manual/index.html)
@@ -54,6 +56,11 @@ for page in "$share/doc/tidewatch/manual/"*.html; do
     [ -e "$(dirname "$page")/$ref" ] || fail "$(basename "$page") refers to missing $ref"
   done
 done
+
+# The manual's doc-base registration names installed pages.
+while read -r page; do
+  compgen -G "$work/root$page" >/dev/null || fail "doc-base names $page, which is not installed"
+done < <(sed -n 's/^\(Index\|Files\): //p' "$share/doc-base/tidewatch")
 
 MANWIDTH=80 man -l "$share/man/man1/tidewatch.1.gz" 2>&1 | grep -q '^NAME' ||
   fail "the installed manual page does not render"
