@@ -93,14 +93,17 @@ void Pause() {
 // request falls, so that whoever sees it fall finds the reason already there.
 void Withdraw(CaptureDrivers* drivers, int method, const char* methodName,
               const char* notCapturing, bool atStart) {
+    std::string detail;
+    const bool told = drivers && drivers->TakeFailure(method, detail) && !detail.empty();
     std::string reason;
-    if (!drivers || !drivers->TakeFailure(method, reason) || reason.empty()) {
-        if (IsUserAdministrator() == 0) {
-            reason = std::string("no capture rights for ") + methodName +
-                     " (see the manual, Capturing without root)";
-        } else {
-            reason = std::string("the ") + methodName + " driver is not available";
-        }
+    if (IsUserAdministrator() == 0) {
+        // The first thing to put right, whatever the driver met because of it ("socket:
+        // Operation not permitted"); its own words go to the log.
+        reason = std::string("no capture rights for ") + methodName +
+                 " (see the manual, Capturing without root)";
+        if (told) Report(nullptr, 0, (methodName + std::string(" - ") + detail).c_str(), 3);
+    } else {
+        reason = told ? detail : std::string("the ") + methodName + " driver is not available";
     }
     const std::string line = atStart ? "Capture could not start: " + reason : reason;
     Report(nullptr, 0, line.c_str(), 3);
