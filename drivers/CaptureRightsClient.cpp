@@ -106,6 +106,8 @@ bool Spawn(const HelperCommand& helper, pid_t& pid, int& socket, std::string& er
     if (failed != 0) {
         close(ends[0]);
         error = SystemText("cannot run " + helper.back(), failed);
+        // The installed helper is open to one group only.
+        if (failed == EACCES) error += " (capturing needs membership of the group tidewatch)";
         return false;
     }
     socket = ends[0];

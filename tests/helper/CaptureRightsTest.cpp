@@ -254,6 +254,18 @@ TEST_F(HelperAsNobody, StreamsLibpcapFramesWithEveryCapabilityGone) {
     EXPECT_NE(kill(pid, 0), 0);  // ended and reaped
 }
 
+TEST_F(HelperAsNobody, StreamEndsWithTheReasonWhenItsInterfaceIsDeleted) {
+    PcapStream stream;
+    std::string error;
+    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, error)) << error;
+    ASSERT_EQ(netns::Shell(net_->InA("ip link del " + net_->ifA)), 0);
+    std::vector<Streamed> frames;
+    std::string ended;
+    EXPECT_TRUE(netns::WaitFor([&] { return stream.Deliver(100, Keep, &frames, ended) < 0; },
+                               std::chrono::seconds(10)));
+    EXPECT_EQ(ended, "Capture ended: interface " + net_->ifA + " was deleted");
+}
+
 TEST_F(HelperAsNobody, RefusesWhatItCannotOpenWithTheReason) {
     const std::string interfaceA = net_->ifA;
     struct Case {
