@@ -65,18 +65,14 @@ TEST_F(PresentationTest, AtTheDefaultSizeTimesAddressesAndCaptureStatesFitAndCut
                               "  Capturing (Windows Sockets RCVALL)", "  Packet Capture Initiated",
                               "  Packet capture stopped."};
     auto cell = [&](int column) { return window->Model()->index(0, column); };
-    auto expectWhole = [&] {
-        SCOPED_TRACE("at the default size");
-        for (int column : {kColumnTime, kColumnSource, kColumnDestination}) {
-            EXPECT_EQ(list->CutText(cell(column)), QString()) << Cell(0, column);
-        }
-        for (const QString& state : states) {
-            bar->SetPaneText(1, state.toLatin1().constData());
-            EXPECT_EQ(bar->CutText(1), QString()) << state.toStdString();
-        }
-    };
     EXPECT_EQ(Cell(0, kColumnTime), "09:59:59.999");
-    expectWhole();
+    for (int column : {kColumnTime, kColumnSource, kColumnDestination}) {
+        EXPECT_EQ(list->CutText(cell(column)), QString()) << Cell(0, column);
+    }
+    for (const QString& state : states) {
+        bar->SetPaneText(1, state.toLatin1().constData());
+        EXPECT_EQ(bar->CutText(1), QString()) << state.toStdString();
+    }
 
     // Narrower than the default, the texts are cut and their tooltips show them whole.
     window->MainWidget()->resize(AppMainWindow::kMinimumWidth, AppMainWindow::kMinimumHeight);
