@@ -243,8 +243,8 @@ bool RunRawSocketStep() {
 }
 
 bool RunNetMonStep() {
-    static const MethodSteps steps{2, "Network Monitor Packet Provider", netMonRunning, &CaptureDrivers::StartNetMon,
-                                   &CaptureDrivers::StopNetMon,
+    static const MethodSteps steps{2, "Network Monitor Packet Provider", netMonRunning,
+                                   &CaptureDrivers::StartNetMon, &CaptureDrivers::StopNetMon,
                                    "Capturing (Network Monitor Packet Provider)",
                                    "Not Capturing (Network Monitor Packet Provider)"};
     return RunDeliveringStep(steps);

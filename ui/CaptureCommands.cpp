@@ -33,7 +33,9 @@ VizirMainWindow::InterfaceSelector interfaceSelector;
 VizirMainWindow::WaitHook waitHook;
 CaptureDrivers* driversOverride = nullptr;
 
-bool OnInterfaceThread() { return QThread::currentThread() == QCoreApplication::instance()->thread(); }
+bool OnInterfaceThread() {
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
 
 }  // namespace
 

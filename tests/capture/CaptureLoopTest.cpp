@@ -78,7 +78,8 @@ private:
                 Ethernet(a, b, 0x0800, IPv4(17, from, to, UDP(1000, 2000, Text("payload")))),
                 Ethernet(a, b, 0x0800, IPv4(6, from, to, TCP(1001, 80, 1, 0, 0x10, Text("data")))),
             };
-            Bytes numbered = Ethernet(a, b, 0x0800, IPv4(17, from, to, UDP(1000, 2000, Bytes(8, 0))));
+            Bytes numbered =
+                Ethernet(a, b, 0x0800, IPv4(17, from, to, UDP(1000, 2000, Bytes(8, 0))));
             for (unsigned n = 0; delivering_;) {
                 if (flood_) {
                     const uint64_t number = sent_.load() + 1;

@@ -225,7 +225,8 @@ TEST_F(LiveWindow, ReplaySendsTheSelectedRowsPacketsToThePeer) {
     ASSERT_TRUE(peer.Started());
     VizirMainWindow::SetContextMenuChooser(
         [](const std::vector<ContextMenuItem>&, QPoint) { return kContextReplay; });
-    window->ShowContextMenu(window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
+    window->ShowContextMenu(
+        window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
     EXPECT_EQ(Pane(0), "  Error: Only Ethernet frames can be replayed");
     EXPECT_EQ(PeerSaw(peer, Path("peer.pcap")), (std::vector<Bytes>{sent[4], sent[3], sent[1]}));
 
@@ -236,7 +237,8 @@ TEST_F(LiveWindow, ReplaySendsTheSelectedRowsPacketsToThePeer) {
     netns::Capture again(*net_, Path("peer2.pcap"), Path("peer2.log"), true);
     ASSERT_TRUE(again.Started());
     window->SetStatusText(0, "");
-    window->ShowContextMenu(window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
+    window->ShowContextMenu(
+        window->PacketList()->visualRect(window->Model()->index(1, 1)).center());
     EXPECT_EQ(Pane(0), "  Error: Only Ethernet frames can be replayed");
     EXPECT_EQ(PeerSaw(again, Path("peer2.pcap")), (std::vector<Bytes>{sent[4], sent[3], sent[1]}));
 

@@ -242,7 +242,8 @@ protected:
 
     // Runs the event loop until the condition holds, at most the limit.
     template <class Condition>
-    bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    bool WaitUntil(Condition condition,
+                   std::chrono::milliseconds limit = std::chrono::seconds(10)) {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (!condition()) {
             if (std::chrono::steady_clock::now() >= deadline) return false;
