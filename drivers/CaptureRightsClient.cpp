@@ -18,6 +18,7 @@
 #include <linux/if_ether.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -75,7 +76,8 @@ int Reap(pid_t pid, int waitMs) {
 // Runs the helper with an empty environment and its end of a new socket pair as descriptor 3.
 bool Spawn(const HelperCommand& helper, pid_t& pid, int& socket, std::string& error) {
     if (helper.empty()) {
-        error = "this user has no capture right: the capture helper tidewatch-capture is missing";
+        error = "no capture right: no capture helper tidewatch-capture holds cap_net_raw here "
+                "(see the manual, Capturing without root)";
         return false;
     }
     int ends[2];
@@ -192,12 +194,21 @@ int HoldsNetRaw() {
 }
 
 HelperCommand DefaultHelper() {
+    // A test points the program at a helper copy of its own. That grants nothing: this process
+    // holds no right, and running a program only ever gives the rights its file already has,
+    // which the user could have by running it directly. Only an absolute path: no search.
+    if (const char* chosen = std::getenv(kHelperVariable); chosen && chosen[0] == '/') {
+        return {chosen};
+    }
     std::error_code failed;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", failed);
     if (failed) return {};
     const std::filesystem::path folder = exe.parent_path();
+    // A build tree's own copy serves only once it holds the right; else the installed one.
+    const std::filesystem::path beside = folder / kHelperFile;
+    if (HelperHoldsNetRaw(beside.string()) == 1) return {beside.string()};
     for (const std::filesystem::path& candidate :
-         {folder / kHelperFile, folder / TW_PROVIDER_RELDIR / kHelperFile}) {
+         {folder / TW_PROVIDER_RELDIR / kHelperFile, std::filesystem::path(kBuildTreeHelper)}) {
         if (access(candidate.c_str(), F_OK) == 0) return {candidate.lexically_normal().string()};
     }
     return {};
@@ -278,6 +289,7 @@ int OpenSendSocket(const char* interface, std::string& error) {
 bool PcapStream::Open(const HelperCommand& helper, const char* device, int snapshotLength,
                       int bufferBytes, int timeoutMs, std::string& error) {
     Close();
+    closedCounts_ = false;
     if (!Spawn(helper, pid_, socket_, error)) return false;
     std::string detail;
     std::vector<int> fds;
@@ -404,9 +416,9 @@ int PcapStream::Deliver(int waitMs, Handler handler, void* user, std::string& en
 }
 
 bool PcapStream::Counts(uint64_t& received, uint64_t& dropped) const {
-    if (!header_) return false;
-    received = header_->received.load();
-    dropped = header_->dropped.load();
+    if (!header_ && !closedCounts_) return false;
+    received = header_ ? header_->received.load() : received_;
+    dropped = header_ ? header_->dropped.load() : dropped_;
     return true;
 }
 
@@ -419,7 +431,11 @@ void PcapStream::Close() {
         Reap(pid_, kEndWaitMs);
         pid_ = -1;
     }
-    if (header_) munmap(header_, kRingHeaderBytes + kRingDataBytes);
+    if (header_) {
+        // The helper's last counts, written before its "END", outlive the ring.
+        closedCounts_ = Counts(received_, dropped_);
+        munmap(header_, kRingHeaderBytes + kRingDataBytes);
+    }
     header_ = nullptr;
     data_ = nullptr;
     for (int* fd : {&socket_, &dataEvent_, &spaceEvent_}) {

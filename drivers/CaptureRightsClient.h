@@ -20,6 +20,10 @@ namespace CaptureRights {
 // ---- What the helper and its caller share ----
 
 constexpr const char* kHelperFile = "tidewatch-capture";
+// Where `sudo scripts/capture-rights` installs a build tree's helper.
+constexpr const char* kBuildTreeHelper = "/usr/local/lib/tidewatch/tidewatch-capture";
+// An absolute path to the helper to run instead of looking for one (tests).
+constexpr const char* kHelperVariable = "TIDEWATCH_CAPTURE_HELPER";
 // The helper's end of the socket pair (SOCK_SEQPACKET): one request in, one reply out ("OK ..."
 // with descriptors, or "ERR reason"), then for a stream "STOP" in and "END reason" out.
 constexpr int kHelperSocket = 3;
@@ -67,7 +71,8 @@ using HelperCommand = std::vector<std::string>;
 
 // 1 when this process holds CAP_NET_RAW in its effective set, 0 when not, -1 when it cannot tell.
 int HoldsNetRaw();
-// The helper beside the executable (a build tree), else in the installed private folder.
+// The helper named by kHelperVariable; else the one beside the executable when it holds
+// cap_net_raw (a build tree); else the one in the installed private folder, else kBuildTreeHelper.
 HelperCommand DefaultHelper();
 // 1 when this user may run the helper at `path` and it holds cap_net_raw in its permitted file
 // capabilities, 0 when not, -1 when its capabilities cannot be read.
@@ -120,7 +125,8 @@ public:
     // over, or -1 once the stream has ended by itself (the helper's reason in `ended`) and every
     // frame it wrote has been handed over.
     int Deliver(int waitMs, Handler handler, void* user, std::string& ended);
-    // The kernel's counts as the helper last read them; false before it has.
+    // The kernel's counts as the helper last read them, after Close its last ones; false
+    // before a stream was opened.
     bool Counts(uint64_t& received, uint64_t& dropped) const;
     // Asks the helper to stop and waits for it, at most a second; then ends it.
     void Close();
@@ -136,6 +142,8 @@ private:
     uint8_t* data_ = nullptr;
     bool ended_ = false;
     std::string reason_;
+    bool closedCounts_ = false;  // the counts below are those of the last stream, now closed
+    uint64_t received_ = 0, dropped_ = 0;
 };
 
 }  // namespace CaptureRights

@@ -60,6 +60,7 @@ void INetMon::Construct(const char* libraryPath) {
     Bind(library, "GetNPPBlobFromUI", getNPPBlobFromUI);
     Bind(library, "GetNPPBlobTable", getNPPBlobTable);
     Bind(library, "GetNetworkInfoFromBlob", getNetworkInfoFromBlob);
+    Bind(library, "GetStringFromBlob", getStringFromBlob);
     if (createBlob && createBlob(&errorBlob) != 0) errorBlob = nullptr;
     if (!stored && HaveEntryPoints()) hardwareAddress = DefaultNetwork().c_str();
 }
@@ -204,7 +205,12 @@ bool INetMon::Start() {
         object->Disconnect();
         Ok(status);
     }
-    SetFailure("cannot capture on " + NetworkName() + ": " + StatusText(status));
+    // The provider's own reason when it gave one (the capture helper's, say), else the status's.
+    const char* text = nullptr;
+    const bool told = getStringFromBlob && errorBlob &&
+                      getStringFromBlob(errorBlob, nullptr, nullptr, "Error", &text) == 0 &&
+                      text && *text;
+    SetFailure("cannot capture on " + NetworkName() + ": " + (told ? text : StatusText(status)));
     return false;
 }
 

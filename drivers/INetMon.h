@@ -90,4 +90,5 @@ private:
     GetNPPBlobFromUIProc getNPPBlobFromUI = nullptr;
     GetNPPBlobTableProc getNPPBlobTable = nullptr;
     GetNetworkInfoFromBlobProc getNetworkInfoFromBlob = nullptr;
+    GetStringFromBlobProc getStringFromBlob = nullptr;
 };

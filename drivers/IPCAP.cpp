@@ -186,27 +186,42 @@ pcap* IPCAP::Open() {
     return handle;
 }
 
+int IPCAP::OpenStream() {
+    openError_.clear();
+    std::lock_guard<std::mutex> lock(handleLock_);
+    if (!stream_.Open(CaptureRights::DefaultHelper(), adapter_.c_str(), kSnapshotLength,
+                      kBufferBytes, kReadTimeoutMs, openError_)) {
+        return -1;
+    }
+    return stream_.LinkType();
+}
+
 bool IPCAP::Start() {
     if (running_.load()) return true;
     if (!openLive_ || !dispatch_ || !close_) return false;
     ClearFailure();
-    if (!handle_.load()) {
+    if (!handle_.load() && !stream_.IsOpen()) {
         adapter_ = deviceName_.c_str();
         if (adapter_.empty()) {
             SetFailure("no adapter is chosen for the packet-capture library");
             return false;
         }
-        pcap* handle = Open();
-        if (!handle) {
+        const bool own = CaptureRights::HoldsNetRaw() == 1;
+        pcap* handle = own ? Open() : nullptr;
+        const int libraryType = !own ? OpenStream() : !handle ? -1
+                                : datalink_            ? datalink_(handle)
+                                                       : DLT_EN10MB;
+        if (libraryType < 0) {
             // The library's texts mostly begin with the adapter's name already.
             SetFailure(openError_.rfind(adapter_, 0) == 0 ? openError_
                                                           : "adapter " + adapter_ + ": " + openError_);
             return false;
         }
-        const int libraryType = datalink_ ? datalink_(handle) : DLT_EN10MB;
         linkType_ = LinkTypeOfAdapter(libraryType);
         if (!DecodesLinkType(linkType_)) {
-            close_(handle);
+            if (handle) close_(handle);
+            std::lock_guard<std::mutex> lock(handleLock_);
+            stream_.Close();
             SetFailure("adapter " + adapter_ + " delivers link type " +
                        std::to_string(libraryType) + ", which Tidewatch does not decode");
             return false;
@@ -216,16 +231,36 @@ bool IPCAP::Start() {
         // Counts start afresh with every capture period.
         received_ = dropped_ = 0;
         counted_ = false;
-        handle_.store(handle);
+        if (handle) handle_.store(handle);
     }
     running_.store(true);
     try {
-        thread_ = std::thread(&IPCAP::CaptureThread, this);
+        thread_ = std::thread(handle_.load() ? &IPCAP::CaptureThread : &IPCAP::StreamThread, this);
     } catch (const std::system_error&) {
         // The adapter stays open until Stop.
         running_.store(false);
     }
     return running_.load();
+}
+
+void IPCAP::StreamThread() {
+    const ArrivalTick timed;
+    std::string ended;
+    while (running_.load()) {
+        kernelTime_ = RealtimeToTick();
+        if (stream_.Deliver(kWakeMs, &IPCAP::OnStreamed, this, ended) < 0) {
+            // The helper's reason: the interface was deleted, or it could not go on.
+            SetFailure(ended);
+            return;
+        }
+    }
+}
+
+void IPCAP::OnStreamed(void* user, const CaptureRights::PcapStream::Frame& frame,
+                       const uint8_t* data) {
+    auto* driver = static_cast<IPCAP*>(user);
+    ArrivalTick::Set(driver->kernelTime_(frame.seconds, frame.nanoseconds));
+    driver->Hand(data, frame.caplen);
 }
 
 void IPCAP::CaptureThread() {
@@ -300,13 +335,16 @@ void IPCAP::OnPacket(uint8_t* user, const pcap_pkthdr* header, const uint8_t* da
     auto* driver = reinterpret_cast<IPCAP*>(user);
     ArrivalTick::Set(driver->kernelTime_(header->ts.tv_sec,
                                          static_cast<int64_t>(header->ts.tv_usec) * 1000));
-    uint32_t length = header->caplen;
-    switch (StoredFrameType(driver->linkType_, data, length)) {
+    driver->Hand(data, header->caplen);
+}
+
+void IPCAP::Hand(const uint8_t* data, uint32_t length) {
+    switch (StoredFrameType(linkType_, data, length)) {
         case 2:
-            if (driver->callback) driver->callback(data, length);
+            if (callback) callback(data, length);
             break;
         case 1:
-            if (driver->ipCallback) driver->ipCallback(data, length);
+            if (ipCallback) ipCallback(data, length);
             break;
         default:
             break;  // a cooked or loopback frame that carries no IP datagram
@@ -321,12 +359,19 @@ bool IPCAP::Stop() {
         if (handle && breakLoop_) breakLoop_(handle);
         if (thread_.joinable()) thread_.join();
     }
+    std::lock_guard<std::mutex> lock(handleLock_);
     if (handle) {
-        std::lock_guard<std::mutex> lock(handleLock_);
         TakeCounts(handle);
         handle_.store(nullptr);
         close_(handle);
     }
+    if (stream_.IsOpen()) {
+        // The helper's last counts come with its end.
+        stream_.Close();
+        counted_ = stream_.Counts(received_, dropped_);
+    }
+    if (sendSocket_ >= 0) close(sendSocket_);
+    sendSocket_ = -1;
     return true;
 }
 
@@ -341,6 +386,7 @@ void IPCAP::TakeCounts(pcap* handle) {
 bool IPCAP::KernelCounts(uint64_t& received, uint64_t& dropped) {
     std::lock_guard<std::mutex> lock(handleLock_);
     if (pcap* handle = handle_.load()) TakeCounts(handle);
+    if (stream_.IsOpen()) counted_ = stream_.Counts(received_, dropped_);
     received = received_;
     dropped = dropped_;
     return counted_;
@@ -392,9 +438,20 @@ void IPCAP::SetDeviceName(const char* name) { deviceName_ = name ? name : ""; }
 
 bool IPCAP::SendPacket(const uint8_t* data, uint32_t length) {
     std::lock_guard<std::mutex> lock(handleLock_);
-    pcap* handle = handle_.load();
-    if (!handle || !sendPacket_) return false;
-    return sendPacket_(handle, data, static_cast<int>(length)) == 0;
+    if (pcap* handle = handle_.load()) {
+        return sendPacket_ && sendPacket_(handle, data, static_cast<int>(length)) == 0;
+    }
+    if (!stream_.IsOpen()) return false;
+    // The helper's stream only receives: sending takes a socket of its own, bound to the adapter.
+    if (sendSocket_ < 0) {
+        std::string why;
+        sendSocket_ = CaptureRights::OpenSendSocket(adapter_.c_str(), why);
+        if (sendSocket_ < 0) {
+            Report(nullptr, 0, ("IPCAP - cannot send: " + why).c_str(), 3);
+            return false;
+        }
+    }
+    return send(sendSocket_, data, length, 0) == static_cast<ssize_t>(length);
 }
 
 int IPCAP::AdapterLinkType(const char* name) {

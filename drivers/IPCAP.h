@@ -2,7 +2,10 @@
 // at run time, received on a thread of the driver's own. Ethernet adapters hand their frames to
 // the callback; cooked, raw-IP and loopback adapters hand their IP datagrams to the IP callback;
 // an adapter of any other link type is refused. Also the driver through which stored packets are
-// sent back onto the wire.
+// sent back onto the wire. A process that holds the capture right runs the library itself; any
+// other has the capture helper run it and stream the frames back (CaptureRights::PcapStream),
+// with the same link types, kernel times, counts and reasons, and sends on a socket the helper
+// opens.
 #pragma once
 
 #include <atomic>
@@ -11,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "drivers/CaptureRightsClient.h"
 #include "drivers/ICapture.h"
 #include "framework/Tick.h"
 #include "framework/str.h"
@@ -74,7 +78,15 @@ public:
 private:
     using Handler = void (*)(uint8_t*, const pcap_pkthdr*, const uint8_t*);
     static void OnPacket(uint8_t* user, const pcap_pkthdr* header, const uint8_t* data);
+    static void OnStreamed(void* user, const CaptureRights::PcapStream::Frame& frame,
+                           const uint8_t* data);
+    // Hands one frame, timed already, to the callback its link type calls for.
+    void Hand(const uint8_t* data, uint32_t length);
     void CaptureThread();
+    // The receive thread of a capture the helper runs; returns when it stops or the stream ends.
+    void StreamThread();
+    // Opens adapter_ through the helper; the library's link type, or -1 with openError_ set.
+    int OpenStream();
     // Waits up to the wake interval for frames on the descriptor and delivers them; false when
     // the capture has ended by itself.
     bool ReceiveReady(pcap* handle, int descriptor);
@@ -126,6 +138,10 @@ private:
     // Held to close the handle and to send or read counts on it: a send from the interface
     // thread never uses a handle that the capture thread is closing.
     std::mutex handleLock_;
+    // Without the right: the helper's stream (opened and closed under handleLock_ while no
+    // receive thread runs), and the socket replay sends on.
+    CaptureRights::PcapStream stream_;
+    int sendSocket_ = -1;
     std::string openError_;
     uint64_t received_ = 0, dropped_ = 0;
     bool counted_ = false;

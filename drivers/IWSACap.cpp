@@ -17,6 +17,7 @@
 #include <cstring>
 #include <thread>
 
+#include "drivers/CaptureRightsClient.h"
 #include "framework/Bytes.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -90,10 +91,14 @@ Holder InterfaceOf(uint32_t address) {
     return holder;
 }
 
-// The one place method 1 opens a socket, the only step that needs the capture right: cooked
-// (datagrams without their link header), unbound and with protocol 0, so nothing arrives before
-// the filter and the ring are in place.
-int OpenCaptureSocket() { return socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0); }
+// The one place method 1 opens a socket, the only step that needs the capture right, from this
+// process when it holds the right, else from the capture helper: cooked (datagrams without their
+// link header), bound to the interface with protocol 0, so that nothing arrives before the
+// filter and the ring are in place. Those, the bind to every protocol and the membership that
+// receives everything need only the socket.
+int OpenCaptureSocket(const std::string& interface, std::string& error) {
+    return CaptureRights::OpenPacketSocket(interface.c_str(), SOCK_DGRAM, 0, error);
+}
 
 // The kernel hands on only IPv4, and on loopback, where every datagram passes twice, only the
 // incoming copy (libpcap drops the outgoing one there too). 0 or errno.
@@ -188,12 +193,16 @@ bool IWSACap::Start() {
     ClearFailure();  // a reason left from an earlier capture does not end this one
     const uint32_t address = captureAddress_.load();
     const Holder holder = InterfaceOf(address);
-    const int fd = OpenCaptureSocket();
+    if (holder.index == 0) {
+        ReportSystemError(nullptr, 0, "Unable to bind to address.", 3, EADDRNOTAVAIL);
+        SetFailure("no interface holds the address " + AddressText(address));
+        return false;
+    }
+    std::string why;
+    const int fd = OpenCaptureSocket(holder.name, why);
     if (fd < 0) {
-        const int error = errno;
         Report(nullptr, 0, "Unable to allocate socket", 3);
-        // Without the right the loop says so itself.
-        if (error != EPERM && error != EACCES) SetFailure(std::string("packet socket: ") + std::strerror(error));
+        SetFailure(why);
         return false;
     }
     auto fail = [&](const char* report, int error, std::string reason) {
@@ -207,10 +216,6 @@ bool IWSACap::Start() {
     link.sll_family = AF_PACKET;
     link.sll_protocol = htons(ETH_P_ALL);
     link.sll_ifindex = static_cast<int>(holder.index);
-    if (holder.index == 0) {
-        return fail("Unable to bind to address.", EADDRNOTAVAIL,
-                    "no interface holds the address " + AddressText(address));
-    }
     if (const int error = KeepIpv4Once(fd, holder.loopback); error != 0) {
         return fail("Unable to bind to address.", error,
                     "cannot filter " + holder.name + ": " + std::strerror(error));

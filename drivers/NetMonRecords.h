@@ -153,7 +153,7 @@ protected:
 // The frame type InsertSpecialFrame transmits as given.
 inline constexpr uint32_t kNetMonTransmitFrame = 1536;
 
-// The provider's six entry points, bound by name.
+// The provider's entry points, bound by name; the last is optional.
 extern "C" {
 using CreateNPPInterfaceProc = uint32_t (*)(NetMonBlob network, const NetMonGuid* iid,
                                             void** object);
@@ -162,4 +162,10 @@ using DestroyBlobProc = uint32_t (*)(NetMonBlob blob);
 using GetNPPBlobFromUIProc = uint32_t (*)(void* ownerWindow, NetMonBlob filter, NetMonBlob* blob);
 using GetNPPBlobTableProc = uint32_t (*)(NetMonBlob filter, NetMonBlobTable** table);
 using GetNetworkInfoFromBlobProc = uint32_t (*)(NetMonBlob blob, NetMonNetworkInfo* info);
+// A text a blob holds: with tag "Error", the reason the last call given the blob as its error
+// blob failed for, in one line (owner and category are not used). Valid until the blob's next
+// use.
+using GetStringFromBlobProc = uint32_t (*)(NetMonBlob blob, const char* owner,
+                                           const char* category, const char* tag,
+                                           const char** text);
 }

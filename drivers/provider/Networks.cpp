@@ -144,6 +144,15 @@ NPP_EXPORT uint32_t GetNetworkInfoFromBlob(NetMonBlob blob, NetMonNetworkInfo* i
     return kNetMonOk;
 }
 
+NPP_EXPORT uint32_t GetStringFromBlob(NetMonBlob blob, const char*, const char*, const char* tag,
+                                      const char** text) {
+    if (!blob || !tag || !text || blob->network || std::strcmp(tag, "Error") != 0) {
+        return kNetMonBadArgument;
+    }
+    *text = blob->error.c_str();
+    return kNetMonOk;
+}
+
 NPP_EXPORT uint32_t GetNPPBlobFromUI(void* ownerWindow, NetMonBlob filter, NetMonBlob* blob) {
     if (!blob) return kNetMonBadArgument;
     return npp::NoThrow([&] { return SelectNetwork(ownerWindow, blob); });

@@ -16,6 +16,7 @@
 struct NetMonBlobData {
     bool network = false;
     NetMonNetworkInfo info{};
+    std::string error;  // of an error blob: why the call it was given to failed
 };
 
 namespace npp {

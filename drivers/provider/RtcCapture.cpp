@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <string>
 #include <system_error>
 
+#include "drivers/CaptureRightsClient.h"
 #include "drivers/provider/Networks.h"
 #include "framework/Bytes.h"
 
@@ -36,9 +38,15 @@ constexpr uint32_t kSmallestSlot = TPACKET_ALIGN(TPACKET3_HDRLEN);
 
 uint32_t Fail(int error) { return SystemError(error); }
 
-// Every packet socket of the provider is made here, unbound and with protocol 0 so that it
-// receives nothing until it is bound; only this needs the capture right.
-int OpenPacketSocket() { return socket(AF_PACKET, SOCK_RAW | SOCK_CLOEXEC, 0); }
+// Every packet socket of the provider is made here, the only step that needs the capture right:
+// by this process when it holds the right, else by the capture helper. Bound to the interface
+// with protocol 0, so that it receives nothing until it is bound again with its ring in place;
+// the ring, that bind and the membership need only the socket. -1 with the reason in `error`.
+int OpenPacketSocket(const NetMonNetworkInfo& network, bool forSending, std::string& error) {
+    const std::string name(network.name, strnlen(network.name, sizeof network.name));
+    return forSending ? CaptureRights::OpenSendSocket(name.c_str(), error)
+                      : CaptureRights::OpenPacketSocket(name.c_str(), SOCK_RAW, 0, error);
+}
 
 }  // namespace
 
@@ -66,14 +74,19 @@ uint32_t RtcCapture::Release() {
 }
 
 uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesProc frames,
-                             void* context, NetMonBlob) {
+                             void* context, NetMonBlob errorBlob) {
     if (!network || !network->network || !frames) return kNetMonBadArgument;
     std::lock_guard<std::mutex> lock(mutex_);
     if (socket_ >= 0) return kNetMonAlreadyConnected;
     const int ifindex = static_cast<int>(network->info.interfaceIndex);
 
-    socket_ = OpenPacketSocket();
-    if (socket_ < 0) return Fail(errno);
+    std::string why;
+    socket_ = OpenPacketSocket(network_, false, why);
+    if (socket_ < 0) {
+        if (errorBlob && !errorBlob->network) errorBlob->error = why;
+        return Fail(EPERM);
+    }
+    if (errorBlob && !errorBlob->network) errorBlob->error.clear();
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
     address.sll_protocol = htons(ETH_P_ALL);
@@ -217,8 +230,9 @@ uint32_t RtcCapture::InsertSpecialFrame(uint32_t frameType, uint32_t, const uint
     std::lock_guard<std::mutex> lock(sendMutex_);
     // A socket of its own that receives nothing, so sending never competes with the ring.
     if (sendSocket_ < 0) {
-        sendSocket_ = OpenPacketSocket();
-        if (sendSocket_ < 0) return Fail(errno);
+        std::string why;
+        sendSocket_ = OpenPacketSocket(network_, true, why);
+        if (sendSocket_ < 0) return Fail(EPERM);
     }
     sockaddr_ll address{};
     address.sll_family = AF_PACKET;
