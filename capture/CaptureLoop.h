@@ -82,8 +82,8 @@ bool RunPcapStep();
 // The pause of an idle pass, 500 ms; tests shorten it.
 void SetCapturePause(uint32_t milliseconds);
 
-// 1 when the process may capture: the effective user is root, or the effective capabilities
-// hold both CAP_NET_RAW and CAP_NET_ADMIN; 0 when not; -1 when the check cannot be made.
+// 1 when the process may capture: it holds CAP_NET_RAW, or the capture helper can be run by this
+// user and holds cap_net_raw; 0 when not; -1 when the check cannot be made.
 int IsUserAdministrator();
 
 // Shown once at start when IsUserAdministrator gives 0.
