@@ -2,12 +2,15 @@
 // check's reading of file capabilities, and, as root in a pair of namespaces, the helper run as
 // an unprivileged user with only its file capability: the sockets it hands over work, its
 // libpcap stream delivers frames while it holds no capability, and what it refuses it refuses
-// with the reason.
+// with the reason. Then the programs themselves run by that user with a helper copy: every
+// method captures exactly what tcpdump saw, replay sends, the window loads a plugin from the
+// user's plugin path, and no thread of either program holds any capability.
 #include <gtest/gtest.h>
 #include <linux/if_ether.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,7 +20,9 @@
 #include <string>
 #include <vector>
 
+#include "decode/FrameBuilder.h"
 #include "drivers/CaptureRightsClient.h"
+#include "drivers/IPCAP.h"
 #include "helper/Request.h"
 #include "tests/support/NetNamespaces.h"
 
@@ -293,6 +298,196 @@ TEST_F(HelperAsNobody, RefusesWhatItCannotOpenWithTheReason) {
     EXPECT_FALSE(stream.Open(In(net_->a), "twnone0", 65536, 4 << 20, 50, error));
     EXPECT_EQ(error, "tidewatch-capture: no interface named twnone0");
     EXPECT_FALSE(stream.IsOpen());
+}
+
+// ---- The programs, run by nobody with a helper copy ----
+
+// nobody, holding no capability and inheriting none; the program finds the helper copy by the
+// variable. (The bounding set stays: emptied, it would also keep the helper's file capability
+// from taking effect.)
+std::vector<std::string> AsNobody(const std::string& helper, const std::string& home) {
+    return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
+            "env", std::string(kHelperVariable) + "=" + helper, "XDG_CONFIG_HOME=" + home,
+            "XDG_STATE_HOME=" + home};
+}
+
+// The processes of that name (as the kernel shortens it) in the namespace.
+std::vector<pid_t> ProcessesIn(const std::string& space, const std::string& name) {
+    std::vector<pid_t> found;
+    std::istringstream pids(filetest::RunShell("ip netns pids " + space));
+    for (pid_t pid; pids >> pid;) {
+        if (netns::Trim(netns::FileText("/proc/" + std::to_string(pid) + "/comm")) == name) {
+            found.push_back(pid);
+        }
+    }
+    return found;
+}
+
+// The sets of a /proc status text that are not empty: CapPrm, CapEff or CapAmb.
+std::string Held(const std::string& status) {
+    std::string held;
+    for (const char* set : {"CapPrm:\t", "CapEff:\t", "CapAmb:\t"}) {
+        const size_t at = status.find(set);
+        if (at == std::string::npos || status.compare(at + 8, 16, "0000000000000000") != 0) {
+            held += status.substr(at == std::string::npos ? 0 : at, 24) + " ";
+        }
+    }
+    return held;
+}
+
+// The same for every thread of the process; "no threads" when it has none.
+std::string HeldByAnyThread(pid_t pid) {
+    std::string held = "no threads";
+    std::error_code failed;
+    for (const auto& task : std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(pid) + "/task", failed)) {
+        if (held == "no threads") held.clear();
+        const std::string sets = Held(netns::FileText(task.path().string() + "/status"));
+        if (!sets.empty()) held += task.path().filename().string() + ": " + sets;
+    }
+    return held;
+}
+
+// Sends the frame through the packet-capture driver, as replay does, in a child that enters
+// namespace A and becomes nobody first, so that the driver has to ask the helper. True when the
+// driver says it was sent.
+bool ReplayAsNobody(const netns::NamespacePair& net, const std::string& helper, const Bytes& frame) {
+    const std::string space = "/var/run/netns/" + net.a;
+    const pid_t child = fork();
+    if (child == 0) {
+        const int fd = open(space.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 || setns(fd, CLONE_NEWNET) != 0 || setgroups(0, nullptr) != 0 ||
+            setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0 ||
+            HoldsNetRaw() != 0) {
+            _exit(2);
+        }
+        setenv(kHelperVariable, helper.c_str(), 1);
+        auto* driver = new IPCAP();  // never deleted: nobody cannot write the settings
+        driver->SetDeviceName(net.ifA.c_str());
+        const bool sent = driver->Init(nullptr, nullptr, nullptr) && driver->Start() &&
+                          driver->SendPacket(frame.data(), static_cast<uint32_t>(frame.size()));
+        driver->Stop();
+        _exit(sent ? 0 : 1);
+    }
+    int status = -1;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+// The IPv4 datagrams of Ethernet frames without their link header (what method 1 stores).
+std::vector<Bytes> Datagrams(const std::vector<Bytes>& frames) {
+    std::vector<Bytes> datagrams;
+    for (const Bytes& frame : frames) {
+        if (frame.size() > 34 && frame[12] == 0x08 && frame[13] == 0x00) {
+            datagrams.emplace_back(frame.begin() + 14, frame.end());
+        }
+    }
+    return datagrams;
+}
+
+TEST_F(HelperAsNobody, EveryMethodCapturesAndReplaysWhileNoThreadHoldsACapability) {
+    const std::string home = folder_ + "/home";
+    std::filesystem::create_directory(home);
+    chmod(home.c_str(), 0777);
+    // Eight datagrams to a port nobody listens on, each answered by a port unreachable: sixteen
+    // frames in all, the same for every method, and nothing else on the quiet link.
+    std::vector<Bytes> datagrams;
+    const frames::Mac a{0x02, 0, 0, 0, 0x77, 0x0a}, b{0x02, 0, 0, 0, 0x77, 0x0b};
+    for (int i = 0; i < 8; ++i) {
+        datagrams.push_back(frames::Ethernet(
+            a, b, 0x0800,
+            frames::IPv4(17, frames::IPv4Address(10, 77, 0, 2), frames::IPv4Address(10, 77, 0, 1),
+                         frames::UDP(static_cast<uint16_t>(40000 + i), 9, Bytes(100, 0x5a)))));
+    }
+    struct Case {
+        const char* method;
+        std::vector<std::string> where;
+    };
+    const Case cases[] = {{"1", {"--address", "10.77.0.1"}},
+                          {"2", {"--device", net_->ifA}},
+                          {"3", {"--device", net_->ifA}}};
+    netns::Capture tcpdump(*net_, home + "/seen.pcap", home + "/tcpdump.log");
+    ASSERT_TRUE(tcpdump.Started()) << netns::FileText(home + "/tcpdump.log");
+    std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
+    for (const Case& c : cases) {
+        std::vector<std::string> options = {"--method", c.method, "--count", "16", "--write",
+                                            home + "/method" + c.method + ".tdw"};
+        options.insert(options.end(), c.where.begin(), c.where.end());
+        captures.push_back(std::make_unique<netns::TidewatchCapture>(
+            *net_, AsNobody(helper_, home), TW_TIDEWATCH, options,
+            home + "/method" + c.method + ".log"));
+    }
+    for (const auto& capture : captures) ASSERT_TRUE(capture->Started()) << capture->Log();
+    // Capturing: no thread of any of the three holds a capability.
+    const std::vector<pid_t> programs = ProcessesIn(net_->a, "tidewatch");
+    EXPECT_EQ(programs.size(), 3u);
+    for (const pid_t pid : programs) EXPECT_EQ(HeldByAnyThread(pid), "") << pid;
+
+    std::string error;
+    ASSERT_TRUE(netns::SendFromB(*net_, datagrams, home + "/sent.pcap", &error)) << error;
+    for (const auto& capture : captures) {
+        EXPECT_TRUE(capture->Finish()) << capture->Log();
+        EXPECT_EQ(capture->Log().find("not currently running as a local administrator"),
+                  std::string::npos) << capture->Log();
+    }
+    ASSERT_TRUE(tcpdump.StopWhenWritten());
+    std::vector<Bytes> seen = netns::PcapFrames(home + "/seen.pcap");
+    seen.pop_back();  // the marker that stopped tcpdump
+    ASSERT_EQ(seen.size(), 16u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.method);
+        std::vector<Bytes> stored;
+        for (const auto& frame : netns::OwnFileFrames(home + "/method" + c.method + ".tdw")) {
+            stored.push_back(frame.bytes);
+        }
+        EXPECT_EQ(stored, c.method[0] == '1' ? Datagrams(seen) : seen);
+    }
+
+    // Replay, as the peer sees it.
+    netns::Capture peer(*net_, home + "/peer.pcap", home + "/peer.log", true);
+    ASSERT_TRUE(peer.Started()) << netns::FileText(home + "/peer.log");
+    const Bytes replayed = netns::MarkerFrame(net_->macB, net_->macA);
+    EXPECT_TRUE(ReplayAsNobody(*net_, helper_, replayed));
+    ASSERT_TRUE(peer.StopWhenWritten());
+    const std::vector<Bytes> atPeer = netns::PcapFrames(home + "/peer.pcap");
+    EXPECT_NE(std::find(atPeer.begin(), atPeer.end(), replayed), atPeer.end());
+}
+
+TEST_F(HelperAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
+    const std::string home = folder_ + "/home";
+    std::filesystem::create_directory(home);
+    chmod(home.c_str(), 0777);
+    std::vector<std::string> argv = AsNobody(helper_, home);
+    for (const std::string& setting : std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "QT_PLUGIN_PATH=" TW_PLUGINS,
+          "QT_QPA_PLATFORM_PLUGIN_PATH=" TW_PLUGINS, "QT_QPA_PLATFORMTHEME=twstatus",
+          "QT_STYLE_OVERRIDE=twstatus", "TW_STATUS_FILE=" + home + "/status"}) {
+        argv.push_back(setting);
+    }
+    argv.push_back(TW_WINDOW);
+    netns::Background window(net_->ArgvA(argv), home + "/window.log");
+    std::string status;
+    EXPECT_TRUE(netns::WaitFor(
+        [&] { return (status = netns::FileText(home + "/status")).find("CapAmb") != std::string::npos; },
+        std::chrono::seconds(30)))
+        << "the plugin was not loaded\n" << netns::FileText(home + "/window.log");
+    EXPECT_NE(status.find("Uid:\t65534"), std::string::npos) << status;
+    EXPECT_EQ(Held(status), "") << status;
+    const std::vector<pid_t> windows = ProcessesIn(net_->a, "tidewatch-windo");
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(HeldByAnyThread(windows[0]), "");
+}
+
+// Listing what can be captured on needs no rights at all.
+TEST_F(HelperAsNobody, NobodyListsTheInterfacesWithoutAnyHelper) {
+    std::string output;
+    EXPECT_EQ(netns::Shell(net_->InA("setpriv --reuid=65534 --regid=65534 --clear-groups "
+                                     "--inh-caps=-all " TW_TIDEWATCH " --interfaces"),
+                           &output),
+              0);
+    for (const std::string& line : std::vector<std::string>{"10.77.0.1 (" + net_->ifA + ")", net_->ifA + " (02-00-00-00-77-0a)",
+                                    net_->ifA + " (no description)"}) {
+        EXPECT_NE(output.find(line), std::string::npos) << line << " in\n" << output;
+    }
 }
 
 }  // namespace
