@@ -194,6 +194,44 @@ TEST_F(LiveWindow, RowsArriveWhileTrafficFlowsAndADialogRestartsTheCapture) {
     EXPECT_EQ(Cell(24, 1), "ETHERNET");
 }
 
+// The real drivers of methods 3 and 2 while the peer sends at top speed: Clear or Open right
+// after Stop, over and over. Once either has returned, no frame of the stopped capture reaches
+// the store.
+TEST_F(LiveWindow, ClearOrOpenRightAfterStopWhileThePeerFloods) {
+    WriteOwnFrames(Path("three.tdw"), 3);
+    {
+        std::vector<filetest::PcapRecord> records;
+        for (const Bytes& frame : PeerFrames(50)) records.push_back({0, 0, frame});
+        const Bytes file = filetest::PcapFile(records);
+        std::ofstream(Path("flood.pcap"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(file.data()),
+                   static_cast<std::streamsize>(file.size()));
+    }
+    netns::Background flood(net_->ArgvB({"tcpreplay", "-q", "--topspeed", "--loop=0", "-i",
+                                         net_->ifB, Path("flood.pcap")}),
+                            Path("flood.log"));
+    SetCapturePause(5);  // the loop acts on Start at once, so that rounds are quick
+    const PacketStore& store = GetPacketStore();
+    for (int round = 0; round < 200; ++round) {
+        SCOPED_TRACE(round);
+        captureMethod.store(round < 100 ? 3 : 2);
+        window->Command(res::kCmdStartCapture);
+        ASSERT_TRUE(Pump([&] { return store.Count() > 0; })) << Pane(0) << Pane(1);
+        window->Command(res::kCmdStopCapture);
+        if (round % 2) {
+            window->Command(res::kCmdClear);
+        } else {
+            ASSERT_TRUE(window->OpenByName(Path("three.tdw").c_str()));
+        }
+        const int32_t kept = store.Count();
+        ASSERT_EQ(kept, round % 2 ? 0 : 3);
+        // A driver still delivering would have stored some of the flood by now.
+        Pump([] { return false; }, std::chrono::milliseconds(20));
+        ASSERT_EQ(store.Count(), kept);
+    }
+    SetCapturePause(500);
+}
+
 TEST_F(LiveWindow, ReplaySendsTheSelectedRowsPacketsToThePeer) {
     window->Command(res::kCmdStartCapture);
     ASSERT_TRUE(Pump([&] { return Pane(1) == "  Capturing (WinPCap)"; }));
