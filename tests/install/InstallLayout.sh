@@ -28,6 +28,10 @@ for file in "${expected[@]}"; do
   [ -f "$usr/$file" ] || fail "not installed: $file"
 done
 
+# The helper that holds the capture right loads no GUI toolkit.
+needed=$(readelf -d "$usr/$private/tidewatch-capture" 2>&1 | grep -i 'NEEDED' || true)
+! grep -qi 'qt' <<<"$needed" || fail "the capture helper links Qt: $needed"
+
 desktop=$share/applications/tidewatch.desktop
 desktop-file-validate "$desktop" || fail "desktop-file-validate rejects the desktop file"
 
