@@ -195,8 +195,8 @@ TEST_F(LiveWindow, RowsArriveWhileTrafficFlowsAndADialogRestartsTheCapture) {
 }
 
 // The real drivers of methods 3 and 2 while the peer sends at top speed: Clear or Open right
-// after Stop, over and over. Once either has returned, no frame of the stopped capture reaches
-// the store.
+// after Stop, over and over, and now and then the provider's network chosen again during the
+// capture. Once Clear or Open has returned, no frame of the stopped capture reaches the store.
 TEST_F(LiveWindow, ClearOrOpenRightAfterStopWhileThePeerFloods) {
     WriteOwnFrames(Path("three.tdw"), 3);
     {
@@ -217,6 +217,26 @@ TEST_F(LiveWindow, ClearOrOpenRightAfterStopWhileThePeerFloods) {
         captureMethod.store(round < 100 ? 3 : 2);
         window->Command(res::kCmdStartCapture);
         ASSERT_TRUE(Pump([&] { return store.Count() > 0; })) << Pane(0) << Pane(1);
+        if (round >= 100 && round % 25 == 0) {
+            // The provider's network chosen again during the capture: its capture object is
+            // replaced only once the capture thread has stopped using it.
+            VizirMainWindow::SetInterfaceSelector(nullptr);
+            QTimer answer;
+            QObject::connect(&answer, &QTimer::timeout, [&] {
+                auto* dialog = window->MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
+                if (!dialog || !dialog->isVisible()) return;
+                auto* list = dialog->findChild<QTreeWidget*>();
+                const auto rows = list->findItems("02-00-00-00-01-0a", Qt::MatchExactly, 1);
+                if (!rows.isEmpty()) list->setCurrentItem(rows.front());
+                rows.isEmpty() ? dialog->reject() : dialog->accept();
+            });
+            answer.start(20);
+            window->Command(res::kCmdModeNetMon);
+            answer.stop();
+            VizirMainWindow::SetInterfaceSelector([](int) { return true; });
+            const int32_t before = store.Count();
+            ASSERT_TRUE(Pump([&] { return store.Count() > before; })) << Pane(0) << Pane(1);
+        }
         window->Command(res::kCmdStopCapture);
         if (round % 2) {
             window->Command(res::kCmdClear);
