@@ -477,6 +477,28 @@ TEST_F(HelperAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
     EXPECT_EQ(HeldByAnyThread(windows[0]), "");
 }
 
+// A helper the user may not run (the installed one is its group's alone): the warning at start,
+// the capture refused for want of rights, and the helper's reason in the log.
+TEST_F(HelperAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
+    const std::string home = folder_ + "/home";
+    std::filesystem::create_directory(home);
+    chmod(home.c_str(), 0777);
+    const std::string locked = Copy("locked", "cap_net_raw=ep");
+    chmod(locked.c_str(), 0750);
+    netns::TidewatchCapture capture(*net_, AsNobody(locked, home), TW_TIDEWATCH,
+                                    {"--method", "3", "--device", net_->ifA, "--write",
+                                     home + "/refused.tdw"},
+                                    home + "/refused.log");
+    EXPECT_TRUE(capture.Finish()) << capture.Log();
+    for (const std::string& line : std::vector<std::string>{
+             "You are not currently running as a local administrator",
+             "Capture could not start: no capture rights for WinPCap",
+             "cannot run " + locked +
+                 ": Permission denied (capturing needs membership of the group tidewatch)"}) {
+        EXPECT_NE(capture.Log().find(line), std::string::npos) << line << " in\n" << capture.Log();
+    }
+}
+
 // Listing what can be captured on needs no rights at all.
 TEST_F(HelperAsNobody, NobodyListsTheInterfacesWithoutAnyHelper) {
     std::string output;
