@@ -382,8 +382,8 @@ public:
                                      "-s", "0", "-w", pcap})),
                    log) {}
 
-    // Waits until tcpdump says it listens.
-    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    // Waits until tcpdump says it listens (generously: the bound only ends a failure).
+    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         return WaitFor([&] { return FileText(log_).find("listening on") != std::string::npos; },
                        limit);
     }
@@ -489,7 +489,7 @@ public:
     // Waits until the driver has started ("Capturing (...)" in the log), or the program ended.
     // Generous: under a sanitizer and beside other tests, a start once took more than five
     // seconds. A start that never comes still fails.
-    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(15)) {
+    bool Started(std::chrono::milliseconds limit = std::chrono::seconds(30)) {
         // A line of its own: "Not Capturing (...)" must not count.
         return WaitFor(
             [&] {
