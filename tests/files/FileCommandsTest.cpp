@@ -15,10 +15,6 @@ class ScriptedHost : public FileHost, public ArrivalView {
 public:
     bool ShowFileDialog(const FileDialogRequest& request, str& path) override {
         requests.push_back(request);
-        if (!dialogPaths.empty()) {
-            dialogPath = dialogPaths.front();
-            dialogPaths.pop_front();
-        }
         if (dialogPath.empty()) return false;
         if (request.chosenFilter && filterChoice >= 0) *request.chosenFilter = filterChoice;
         path = dialogPath.c_str();
@@ -60,7 +56,6 @@ public:
         MessageIcon icon;
     };
     std::string dialogPath;
-    std::deque<std::string> dialogPaths;  // taken one per dialog before dialogPath
     std::deque<MessageAnswer> answers;
     std::vector<FileDialogRequest> requests;
     std::vector<Message> messages;
@@ -247,55 +242,6 @@ TEST_F(FileCommands, ExitWithUnsavedPacketsOffersToSave) {
     EXPECT_TRUE(QueryExit(host));
     EXPECT_FALSE(host.unsaved);
     EXPECT_EQ(ReadFile("exit.tdw").size(), TcpFrame().size() + UdpFrame().size() + 24);
-}
-
-// Open over a capture asks Exit's questions in its own words: about the running capture first,
-// then about the unsaved packets; Cancel keeps everything, a capture it stopped included.
-TEST_F(FileCommands, OpenOverUnsavedPacketsAsksFirst) {
-    const std::string abort = kAbortCaptureForOpenQuestion, save = kSaveBeforeOpenQuestion;
-    WriteFile("other.tdw", OwnFile({{2, 1, 7, UdpFrame()}}));
-    const struct {
-        bool capturing;
-        std::vector<MessageAnswer> answers;
-        std::vector<std::string> asked;
-        bool opened;
-        bool capturingAfter;
-    } cases[] = {
-        {false, {MessageAnswer::Cancel}, {save}, false, false},
-        {false, {MessageAnswer::No}, {save}, true, false},
-        {false, {MessageAnswer::Yes}, {save}, true, false},
-        {true, {MessageAnswer::No}, {abort}, false, true},
-        {true, {MessageAnswer::Yes, MessageAnswer::Cancel}, {abort, save}, false, true},
-        {true, {MessageAnswer::Yes, MessageAnswer::No}, {abort, save}, true, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.capturing << " " << c.answers.size() << " "
-                                          << static_cast<int>(c.answers.back()));
-        ClearStore();
-        if (c.capturing) StartCapture();
-        StorePackets();
-        host.messages.clear();
-        host.opened.clear();
-        host.answers.assign(c.answers.begin(), c.answers.end());
-        host.dialogPaths = {"other.tdw", "saved.tdw"};  // the open dialog, then the save dialog
-        std::remove("saved.tdw");
-
-        OpenCommand(host);
-        std::vector<std::string> asked;
-        for (const auto& message : host.messages) asked.push_back(message.text);
-        EXPECT_EQ(asked, c.asked);
-        EXPECT_EQ(host.opened.size(), c.opened ? 1u : 0u);
-        EXPECT_EQ(IsCapturing(), c.capturingAfter ? 1 : 0);
-        // Opened: the file's one packet; else both packets of the capture, still unsaved.
-        EXPECT_EQ(Count(), c.opened ? 1 : 2);
-        EXPECT_EQ(host.unsaved, !c.opened);
-        // Yes saved the capture before the file replaced it.
-        const bool saved = c.answers.back() == MessageAnswer::Yes && !c.capturing;
-        EXPECT_EQ(ReadFile("saved.tdw").size(),
-                  saved ? TcpFrame().size() + UdpFrame().size() + 24 : 0u);
-        StopCapture();
-        host.unsaved = false;
-    }
 }
 
 }  // namespace

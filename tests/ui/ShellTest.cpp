@@ -247,32 +247,36 @@ TEST_F(ShellTest, OpeningOverUnsavedPacketsAsksToSaveThemFirst) {
     EXPECT_TRUE(boxes.empty());
 }
 
-// Open during a capture asks Exit's stop question first; No keeps the capture running, Yes and
-// then No stops it, opens the file and leaves the window as the Stop command does.
+// Open during a capture asks Exit's stop question first. No keeps the capture running; Yes and
+// then Cancel keeps it too (it runs again); Yes and then No stops it, opens the file and leaves
+// the window as the Stop command does.
 TEST_F(ShellTest, OpeningDuringACaptureAsksToStopItFirst) {
     WriteOwnFrames(Path("three.tdw"), 3);
     CreateWindow();
     window->Command(res::kCmdStartCapture);
-    window->SetUnsaved(true);
-    answers = {kIdNo};
-    paths = {Path("three.tdw")};
-    window->Command(res::kCmdOpen);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kAbortCaptureForOpenQuestion);
-    EXPECT_TRUE(IsCapturing());
-    EXPECT_TRUE(window->ShowsCapturing());
-
-    boxes.clear();
-    answers = {kIdYes, kIdNo};
-    paths = {Path("three.tdw")};
-    window->Command(res::kCmdOpen);
-    Settle();
-    ASSERT_EQ(boxes.size(), 2u);
-    EXPECT_EQ(boxes[0].text, kAbortCaptureForOpenQuestion);
-    EXPECT_EQ(boxes[1].text, kSaveBeforeOpenQuestion);
-    EXPECT_FALSE(IsCapturing());
-    EXPECT_TRUE(ShowsStopped());
-    EXPECT_EQ(window->Model()->Rows(), 3);
+    const std::string abort = kAbortCaptureForOpenQuestion, save = kSaveBeforeOpenQuestion;
+    const struct {
+        std::deque<int> answers;
+        std::vector<std::string> asked;
+        bool opened;
+    } cases[] = {{{kIdNo}, {abort}, false},
+                 {{kIdYes, kIdCancel}, {abort, save}, false},
+                 {{kIdYes, kIdNo}, {abort, save}, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.answers.size() * 10 + c.answers.back());
+        window->SetUnsaved(true);
+        boxes.clear();
+        answers = c.answers;
+        paths = {Path("three.tdw")};
+        window->Command(res::kCmdOpen);
+        Settle();
+        std::vector<std::string> asked;
+        for (const ShownBox& box : boxes) asked.push_back(box.text);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(IsCapturing() != 0, !c.opened);
+        EXPECT_EQ(ShowsStopped(), c.opened);
+        EXPECT_EQ(window->Model()->Rows(), c.opened ? 3 : 0);
+    }
 }
 
 TEST_F(ShellTest, ExitAsksAboutTheCaptureThenAboutSaving) {
