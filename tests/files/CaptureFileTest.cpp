@@ -372,7 +372,7 @@ TEST_F(CaptureFile, EveryFormatWritesAManyFrameStoreWholeAndFailsAShortWrite) {
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, previous);
         EXPECT_FALSE(written);
-        EXPECT_EQ(ReadFile(cut).size(), size / 2);
+        EXPECT_FALSE(std::filesystem::exists(cut));  // nothing half written is left behind
 
         ASSERT_TRUE(Open(name));
         ASSERT_EQ(Count(), 3000);
