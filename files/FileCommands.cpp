@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "capture/PacketStore.h"
+#include "files/OutputFile.h"
 
 namespace {
 
@@ -68,6 +69,11 @@ bool SaveCommand(FileHost& host) {
         host.SetUnsaved(false);
         host.SetCurrentFile(path.c_str());
         host.AddRecentFile(path.c_str());
+    } else {
+        // No box, as before, but the user learns that the capture is still unsaved, and why.
+        const std::string line =
+            "Could not save " + std::string(path.c_str()) + ": " + OutputFile::LastFailure();
+        host.SaveFailed(line.c_str());
     }
     if (wasCapturing) StartCapture();
     return written;

@@ -3,6 +3,8 @@
 // FileHost, so that the logic runs (and is tested) without a window.
 #pragma once
 
+#include <climits>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -26,7 +28,7 @@ struct FileDialogRequest {
     size_t filterCount = 0;
     size_t selectedFilter = 0;       // position in filters, from 0
     const char* defaultExtension = "";  // added to a name given without one
-    size_t maxPathLength = 256;      // characters, terminator included
+    size_t maxPathLength = PATH_MAX;  // bytes, terminator included
     size_t* chosenFilter = nullptr;  // when set, receives the position of the filter left
                                      // selected when the dialog was accepted
 };
@@ -47,6 +49,9 @@ public:
     // The window's flag: the list holds packets that have not been saved.
     virtual bool Unsaved() const = 0;
     virtual void SetUnsaved(bool unsaved) = 0;
+    // Why a save wrote nothing, in one line ("Could not save PATH: reason"); the capture stays
+    // unsaved. The window shows it in pane 0.
+    virtual void SaveFailed(const char* reason) { (void)reason; }
 
 protected:
     ~FileHost() = default;

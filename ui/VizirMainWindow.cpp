@@ -449,6 +449,9 @@ void VizirMainWindow::OnOpenEnded(bool opened) {
 
 void VizirMainWindow::LoadFailed(const char* reason) { Report(nullptr, 0, reason, 3); }
 
+// The writer has logged the failure already.
+void VizirMainWindow::SaveFailed(const char* reason) { ShowStatus(reason, 0); }
+
 void VizirMainWindow::LoadNotice(const char* text) {
     Report(nullptr, 0, text, 3);
     skippedNotice_ = text;

@@ -56,6 +56,7 @@ public:
     void SetCurrentFile(const char* path) override;
     void AddRecentFile(const char* path) override;
     void LoadFailed(const char* reason) override;
+    void SaveFailed(const char* reason) override;
     bool Unsaved() const override { return unsaved_.load(); }
     void SetUnsaved(bool unsaved) override { unsaved_.store(unsaved); }
 

@@ -49,13 +49,14 @@ public:
     }
     void AddPacketRow(uint32_t) override { unsaved = true; }
     void SetStatusText(int, const char*) override {}
+    void SaveFailed(const char* reason) override { saveFailure = reason; }
 
     struct Message {
         std::string text;
         MessageButtons buttons;
         MessageIcon icon;
     };
-    std::string dialogPath;
+    std::string dialogPath, saveFailure;
     std::deque<MessageAnswer> answers;
     std::vector<FileDialogRequest> requests;
     std::vector<Message> messages;
@@ -98,7 +99,7 @@ TEST_F(FileCommands, OpenDialogOffersTheFourFilters) {
     EXPECT_STREQ(request.filters[3].pattern, "*.pcapng");
     EXPECT_EQ(request.selectedFilter, 1u);
     EXPECT_STREQ(request.defaultExtension, "tdw");
-    EXPECT_EQ(request.maxPathLength, 256u);
+    EXPECT_EQ(request.maxPathLength, size_t{PATH_MAX});
     EXPECT_TRUE(host.opened.empty());
     EXPECT_TRUE(host.messages.empty());
 }
@@ -171,13 +172,15 @@ TEST_F(FileCommands, SaveFormatByExtensionElseByFilter) {
     }
 }
 
-TEST_F(FileCommands, SaveThatCannotCreateTheFileShowsNothing) {
+TEST_F(FileCommands, SaveThatCannotCreateTheFileShowsNoBoxButSaysWhy) {
     StorePackets();
     host.dialogPath = "no-such-folder/saved.tdw";
     StartCapture();
     EXPECT_FALSE(SaveCommand(host));
     EXPECT_TRUE(host.unsaved);
     EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(host.saveFailure,
+              "Could not save no-such-folder/saved.tdw: the folder no-such-folder does not exist");
     EXPECT_TRUE(host.recentFiles.empty());
     EXPECT_EQ(IsCapturing(), 1);  // restarted even though the write failed
 }
