@@ -1,21 +1,29 @@
 #!/usr/bin/env python3
 """Live capture at top speed, against tcpdump, inside network namespaces made for the run.
 
-A peer namespace sends the 65,536 mixed frames of bench/gen_traffic with `tcpreplay --topspeed`
-over a veth pair, REPEAT times for each capturer; each time tcpdump captures on the other end
+A peer namespace sends the first 65,535 of the 65,536 mixed frames of bench/gen_traffic with
+`tcpreplay --topspeed` over a veth pair, REPEAT times for each capturer (one frame fewer than the
+store holds: a full store ends the capture by itself, and the burst alone is measured on a
+capturer that still runs); each time tcpdump captures on the other end
 together with one of the capturers below, both writing a libpcap file to memory (tmpfs: the
 program refuses a device such as /dev/null as its output):
   (a) tidewatch --capture --method 3   (b) the window, offscreen, method 3
   (c) tidewatch --capture --method 1   (its share: the IPv4 frames)
   (d) tidewatch --capture --method 2   (e) the Network Monitor provider alone (netmon_delivery)
+The capturers run as nobody with no capability of their own: they capture through a copy of the
+capture helper (tidewatch-capture, cap_net_raw=ep, in a folder of root's made for the run), as a
+member of the group tidewatch does; with "root" as the fourth argument they run as root and open
+their sockets themselves, as before the helper.
 For each run: frames sent, frames stored, received and dropped by the kernel, the send rate, and
-the capturing process's CPU time (user + system) for its whole life, for the burst alone (until
-it is stopped) and for the burst and its end (the writing of its file),
+the capturing process's CPU time (user + system), its helper's counted with it, for its whole
+life, for the burst alone (until it is stopped) and for the burst and its end (the writing of
+its file),
 with tcpdump's beside it; then the medians and the median of the runs' ratios. For (b) the
 window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
 
-    sudo bench/compare_capture.py [BUILD_DIR [REPEAT [CASES]]]
-        (defaults: build/release, built here; 5; abcde, the letters of the capturers to run)
+    sudo bench/compare_capture.py [BUILD_DIR [REPEAT [CASES [helper|root]]]]
+        (defaults: build/release, built here; 5; abcde, the letters of the capturers to run;
+        helper)
 """
 import os
 import re
@@ -31,6 +39,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
 REPEAT = int(sys.argv[2]) if len(sys.argv) > 2 else 5
 CASES = sys.argv[3] if len(sys.argv) > 3 else "abcde"
+AS_ROOT = len(sys.argv) > 4 and sys.argv[4] == "root"
 TAG = str(os.getpid() % 100000)
 NS_A, NS_B, IF_A, IF_B = "twbA" + TAG, "twbB" + TAG, "twba" + TAG, "twbb" + TAG
 ADDRESS_A = "10.215.0.1"
@@ -42,6 +51,15 @@ def run(*args, **kw):
 
 def in_ns(ns, *args):
     return ["ip", "netns", "exec", ns] + list(args)
+
+
+def capturer(*args):
+    """A capturer in namespace A: as nobody through the helper copy, or as root."""
+    if AS_ROOT:
+        return in_ns(NS_A, *args)
+    return in_ns(NS_A, "setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                 "--inh-caps=-all", "env", "TIDEWATCH_CAPTURE_HELPER=" + helper,
+                 "XDG_CONFIG_HOME=" + work, "XDG_STATE_HOME=" + work, *args)
 
 
 class Process:
@@ -79,16 +97,42 @@ class Process:
         return usage.ru_utime + usage.ru_stime, open(self.log).read()
 
 
+def children(pid):
+    """The processes whose parent is pid."""
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            stat = open(f"/proc/{entry}/stat").read() if entry.isdigit() else ""
+            if stat and int(stat[stat.rindex(")") + 2:].split()[1]) == pid:
+                found.append(int(entry))
+        except (OSError, ValueError):
+            pass
+    return found
+
+
 def thread_cpu(pid):
-    """CPU time so far of the process's live threads, in seconds (None when it has ended)."""
-    total = 0
-    try:
+    """CPU time so far of the live threads of the process and of its children (the capture
+    helper that streams libpcap's frames to it), in seconds (None when it has ended). A child
+    that ends is added to the process's whole-life time by wait4 instead."""
+    def nanoseconds(pid):
+        with open(f"/proc/{pid}/stat") as stat:
+            text = stat.read()
+        if text[text.rindex(")") + 2] == "Z":  # ended: its threads' times are gone
+            raise OSError("ended")
+        total = 0
         for task in os.listdir(f"/proc/{pid}/task"):
             with open(f"/proc/{pid}/task/{task}/schedstat") as stat:
                 total += int(stat.read().split()[0])
+        for child in children(pid):
+            try:
+                total += nanoseconds(child)
+            except OSError:
+                pass
+        return total
+    try:
+        return nanoseconds(pid) / 1e9
     except OSError:
         return None
-    return total / 1e9
 
 
 def number(pattern, text):
@@ -96,10 +140,11 @@ def number(pattern, text):
     return int(found.group(1)) if found else -1
 
 
-def ipv4_frames(pcap):
+def ipv4_frames(pcap, limit):
     data = open(pcap, "rb").read()
     count, at = 0, 24
-    while at + 16 <= len(data):
+    while at + 16 <= len(data) and limit > 0:
+        limit -= 1
         captured = struct.unpack_from("<I", data, at + 8)[0]
         frame = data[at + 16: at + 16 + captured]
         count += len(frame) >= 14 and frame[12:14] == b"\x08\x00"
@@ -118,7 +163,8 @@ def burst(traffic, capturer_argv, ready_text, self_ending, name):
     time.sleep(0.3)
     before = thread_cpu(capturer.proc.pid), thread_cpu(dump.proc.pid)
     started = time.time()
-    replay = run(*in_ns(NS_B, "tcpreplay", "--topspeed", "-i", IF_B, traffic))
+    replay = run(*in_ns(NS_B, "tcpreplay", "--topspeed", "--limit", str(frames), "-i", IF_B,
+                        traffic))
     elapsed = time.time() - started
     sent = number(r"Successful packets:\s+(\d+)", replay.stdout)
     rate = re.search(r"([\d.]+) pps", replay.stdout)
@@ -198,16 +244,24 @@ for tool in ("tcpdump", "tcpreplay", "ip"):
         sys.exit(f"compare_capture: {tool} is not installed (scripts/setup test)")
 if not os.path.exists(os.path.join(BUILD, "build.ninja")):
     run("cmake", "-S", ROOT, "-B", BUILD, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=RelWithDebInfo")
-run("ninja", "-C", BUILD, "tidewatch", "gen_traffic", "bench_live_window", "netmon_delivery")
+run("ninja", "-C", BUILD, "tidewatch", "tidewatch-capture", "gen_traffic", "bench_live_window",
+    "netmon_delivery")
 
 work = tempfile.mkdtemp()
 files = tempfile.mkdtemp(dir="/dev/shm" if os.path.isdir("/dev/shm") else None)
+rights = tempfile.mkdtemp()  # root's, 0755: a folder only root can change
+for folder, mode in ((work, 0o777), (files, 0o777), (rights, 0o755)):
+    os.chmod(folder, mode)
+helper = os.path.join(rights, "tidewatch-capture")
+if not AS_ROOT:
+    run("cp", os.path.join(BUILD, "tidewatch-capture"), helper)
+    run("setcap", "cap_net_raw=ep", helper)
 os.environ["XDG_CONFIG_HOME"] = work  # the runs' settings stay out of the user's
 os.environ["XDG_STATE_HOME"] = work
 traffic = os.path.join(work, "traffic.pcap")
 run(os.path.join(BUILD, "bench", "gen_traffic"), traffic)
-frames = 65536
-ipv4 = ipv4_frames(traffic)
+frames = 65535
+ipv4 = ipv4_frames(traffic, frames)
 try:
     run("ip", "netns", "add", NS_A)
     run("ip", "netns", "add", NS_B)
@@ -224,24 +278,24 @@ try:
 
     stored_patterns = (r"(\d+) packets captured", r"(\d+) packets received", r"(\d+) packets dropped")
     case("(a) tidewatch --capture --method 3",
-         in_ns(NS_A, tidewatch, "--capture", "--method", "3", "--device", IF_A, "--write", out),
+         capturer(tidewatch, "--capture", "--method", "3", "--device", IF_A, "--write", out),
          "Capturing (", False, "a", stored_patterns, frames)
     b = case("(b) the window, offscreen, method 3",
-             in_ns(NS_A, window, "--method", "3", "--device", IF_A, "--frames", str(frames),
+             capturer(window, "--method", "3", "--device", IF_A, "--frames", str(frames),
                    "--seconds", "30"),
              "ready", True, "b", (r"stored (\d+)", r"received (\d+)", r"dropped (\d+)"), frames)
     stalls = [number(r"stall (\d+) ms", r["log"]) for r in b]
     print(f"  longest event-loop stall of each run {stalls} ms (target: at most 100)")
     case("(c) tidewatch --capture --method 1 (IPv4 share)",
-         in_ns(NS_A, tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A, "--write", out),
+         capturer(tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A, "--write", out),
          "Capturing (", False, "c", stored_patterns, ipv4)
     d = case("(d) tidewatch --capture --method 2",
-             in_ns(NS_A, tidewatch, "--capture", "--method", "2", "--device", IF_A, "--write", out),
+             capturer(tidewatch, "--capture", "--method", "2", "--device", IF_A, "--write", out),
              "Capturing (", False, "d", stored_patterns, frames)
     for r in d:
         print("  " + (re.search(r"\d+ batches from the provider.*", r["log"]) or ["no batches"])[0])
     e = case("(e) the Network Monitor provider alone, each frame copied once",
-             in_ns(NS_A, os.path.join(BUILD, "bench", "netmon_delivery"), IF_A), "listening on",
+             capturer(os.path.join(BUILD, "bench", "netmon_delivery"), IF_A), "listening on",
              False, "e", (r"(\d+) frames,", r"(\d+) received by the kernel", r"(\d+) dropped"),
              frames)
     for r in e:
@@ -249,4 +303,4 @@ try:
 finally:
     subprocess.run(["ip", "netns", "del", NS_A], capture_output=True)
     subprocess.run(["ip", "netns", "del", NS_B], capture_output=True)
-    subprocess.run(["rm", "-rf", work, files])
+    subprocess.run(["rm", "-rf", work, files, rights])
