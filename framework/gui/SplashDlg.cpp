@@ -100,8 +100,8 @@ void AboutDlg::SystemInformation(int captureRights, str& text) {
     AppendPcapVersion(text);
     text += "\nCapture rights: ";
     switch (captureRights) {
-        case 1: text += "held (root, or CAP_NET_RAW and CAP_NET_ADMIN)"; break;
-        case 0: text += "not held (needs root, or CAP_NET_RAW and CAP_NET_ADMIN)"; break;
+        case 1: text += "held (CAP_NET_RAW, or the capture helper)"; break;
+        case 0: text += "not held (see the manual, Capturing without root)"; break;
         default: text += "could not be checked"; break;
     }
 }
