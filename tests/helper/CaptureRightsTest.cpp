@@ -477,6 +477,34 @@ TEST_F(HelperAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
     EXPECT_EQ(HeldByAnyThread(windows[0]), "");
 }
 
+// Each method's capture through the helper ends by itself with the reason when its interface is
+// deleted.
+TEST_F(HelperAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) {
+    const std::string home = folder_ + "/home";
+    std::filesystem::create_directory(home);
+    chmod(home.c_str(), 0777);
+    std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
+    for (const char* method : {"1", "2", "3"}) {
+        const std::vector<std::string> where =
+            method[0] == '1' ? std::vector<std::string>{"--address", "10.77.0.1"}
+                             : std::vector<std::string>{"--device", net_->ifA};
+        std::vector<std::string> options = {"--method", method, "--write",
+                                            home + "/method" + method + ".tdw"};
+        options.insert(options.end(), where.begin(), where.end());
+        captures.push_back(std::make_unique<netns::TidewatchCapture>(
+            *net_, AsNobody(helper_, home), TW_TIDEWATCH, options,
+            home + "/method" + method + ".log"));
+    }
+    for (const auto& capture : captures) ASSERT_TRUE(capture->Started()) << capture->Log();
+    ASSERT_EQ(netns::Shell(net_->InA("ip link del " + net_->ifA)), 0);
+    for (const auto& capture : captures) {
+        EXPECT_TRUE(capture->Finish()) << capture->Log();
+        EXPECT_NE(capture->Log().find("Capture ended: interface " + net_->ifA + " was deleted"),
+                  std::string::npos)
+            << capture->Log();
+    }
+}
+
 // A helper the user may not run (the installed one is its group's alone): the warning at start,
 // the capture refused for want of rights, and the helper's reason in the log.
 TEST_F(HelperAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
