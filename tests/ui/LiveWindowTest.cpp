@@ -110,6 +110,22 @@ protected:
         if (!frames.empty()) frames.pop_back();
         return frames;
     }
+    // The Network Monitor method, its network chosen in the provider's dialog by A's address.
+    void ChooseNetworkOfA() {
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* dialog = window->MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
+            if (!dialog || !dialog->isVisible()) return;
+            auto* list = dialog->findChild<QTreeWidget*>();
+            const auto rows = list->findItems("02-00-00-00-01-0a", Qt::MatchExactly, 1);
+            if (!rows.isEmpty()) list->setCurrentItem(rows.front());
+            rows.isEmpty() ? dialog->reject() : dialog->accept();
+        });
+        answer.start(20);
+        window->Command(res::kCmdModeNetMon);
+        answer.stop();
+    }
+
     void Send(const std::vector<Bytes>& frames, const std::string& options = "") {
         std::string error;
         ASSERT_TRUE(netns::SendFromB(*net_, frames, Path("send.pcap"), &error, options)) << error;
@@ -175,18 +191,7 @@ TEST_F(LiveWindow, RowsArriveWhileTrafficFlowsAndADialogRestartsTheCapture) {
     EXPECT_EQ(Cell(20, 1), "ETHERNET");
 
     // Then the Network Monitor method, its network chosen in the provider's dialog by address.
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        auto* dialog = window->MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
-        if (!dialog || !dialog->isVisible()) return;
-        auto* list = dialog->findChild<QTreeWidget*>();
-        const auto rows = list->findItems("02-00-00-00-01-0a", Qt::MatchExactly, 1);
-        if (!rows.isEmpty()) list->setCurrentItem(rows.front());
-        rows.isEmpty() ? dialog->reject() : dialog->accept();
-    });
-    answer.start(20);
-    window->Command(res::kCmdModeNetMon);
-    answer.stop();
+    ChooseNetworkOfA();
     ASSERT_TRUE(Pump([&] { return Pane(1) == "  Capturing (Network Monitor Packet Provider)"; }))
         << Pane(1);
     Send(PeerFrames(2, 50));
@@ -221,18 +226,7 @@ TEST_F(LiveWindow, ClearOrOpenRightAfterStopWhileThePeerFloods) {
             // The provider's network chosen again during the capture: its capture object is
             // replaced only once the capture thread has stopped using it.
             VizirMainWindow::SetInterfaceSelector(nullptr);
-            QTimer answer;
-            QObject::connect(&answer, &QTimer::timeout, [&] {
-                auto* dialog = window->MainWidget()->findChild<QDialog*>("SelectNetworkDlg");
-                if (!dialog || !dialog->isVisible()) return;
-                auto* list = dialog->findChild<QTreeWidget*>();
-                const auto rows = list->findItems("02-00-00-00-01-0a", Qt::MatchExactly, 1);
-                if (!rows.isEmpty()) list->setCurrentItem(rows.front());
-                rows.isEmpty() ? dialog->reject() : dialog->accept();
-            });
-            answer.start(20);
-            window->Command(res::kCmdModeNetMon);
-            answer.stop();
+            ChooseNetworkOfA();
             VizirMainWindow::SetInterfaceSelector([](int) { return true; });
             const int32_t before = store.Count();
             ASSERT_TRUE(Pump([&] { return store.Count() > before; })) << Pane(0) << Pane(1);
