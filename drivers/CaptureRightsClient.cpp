@@ -184,38 +184,9 @@ int OpenOwnSocket(const char* interface, int type, int protocol, std::string& er
     return fd;
 }
 
-}  // namespace
-
-int HoldsNetRaw() {
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
-    if (syscall(SYS_capget, &header, data) != 0) return -1;
-    return (data[0].effective & (1u << CAP_NET_RAW)) != 0 ? 1 : 0;
-}
-
-HelperCommand DefaultHelper() {
-    // A test points the program at a helper copy of its own. That grants nothing: this process
-    // holds no right, and running a program only ever gives the rights its file already has,
-    // which the user could have by running it directly. Only an absolute path: no search.
-    if (const char* chosen = std::getenv(kHelperVariable); chosen && chosen[0] == '/') {
-        return {chosen};
-    }
-    std::error_code failed;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", failed);
-    if (failed) return {};
-    const std::filesystem::path folder = exe.parent_path();
-    // A build tree's own copy serves only once it holds the right; else the installed one.
-    const std::filesystem::path beside = folder / kHelperFile;
-    if (HelperHoldsNetRaw(beside.string()) == 1) return {beside.string()};
-    for (const std::filesystem::path& candidate :
-         {folder / TW_PROVIDER_RELDIR / kHelperFile, std::filesystem::path(kBuildTreeHelper)}) {
-        if (access(candidate.c_str(), F_OK) == 0) return {candidate.lexically_normal().string()};
-    }
-    return {};
-}
-
-int HelperHoldsNetRaw(const std::string& path) {
-    if (access(path.c_str(), X_OK) != 0) return 0;
+// 1 when the file's permitted capabilities hold cap_net_raw, whoever may run it; 0 when not, -1
+// when they cannot be read (no such file included).
+int FileHoldsNetRaw(const std::string& path) {
     // vfs_cap_data, little-endian: the revision word, then permitted and inheritable of each
     // 32-bit half (one half in revision 1), then in revision 3 the owner of the namespace.
     uint8_t data[24] = {};
@@ -234,6 +205,42 @@ int HelperHoldsNetRaw(const std::string& path) {
     // Capabilities that belong to another user namespace's root give this one nothing.
     if (revision == 0x03000000u && word(20) != 0) return 0;
     return (word(4) & (1u << CAP_NET_RAW)) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int HoldsNetRaw() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3] = {};
+    if (syscall(SYS_capget, &header, data) != 0) return -1;
+    return (data[0].effective & (1u << CAP_NET_RAW)) != 0 ? 1 : 0;
+}
+
+int HelperHoldsNetRaw(const std::string& path) {
+    return access(path.c_str(), X_OK) != 0 ? 0 : FileHoldsNetRaw(path);
+}
+
+HelperCommand DefaultHelper() {
+    // A test points the program at a helper copy of its own. That grants nothing: this process
+    // holds no right, and running a program only ever gives the rights its file already has,
+    // which the user could have by running it directly. Only an absolute path: no search.
+    if (const char* chosen = std::getenv(kHelperVariable); chosen && chosen[0] == '/') {
+        return {chosen};
+    }
+    std::error_code failed;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", failed);
+    if (failed) return {};
+    const std::filesystem::path folder = exe.parent_path();
+    // The copy beside the executable serves when it holds the right (the installed window's
+    // folder, where a user outside the group may not run it and is told so); a build tree's
+    // copy without it does not hide the installed one.
+    const std::filesystem::path beside = folder / kHelperFile;
+    if (FileHoldsNetRaw(beside.string()) == 1) return {beside.string()};
+    for (const std::filesystem::path& candidate :
+         {folder / TW_PROVIDER_RELDIR / kHelperFile, std::filesystem::path(kBuildTreeHelper)}) {
+        if (access(candidate.c_str(), F_OK) == 0) return {candidate.lexically_normal().string()};
+    }
+    return {};
 }
 
 int AdministratorCheck() {

@@ -303,12 +303,15 @@ TEST_F(HelperAsNobody, RefusesWhatItCannotOpenWithTheReason) {
 // ---- The programs, run by nobody with a helper copy ----
 
 // nobody, holding no capability and inheriting none; the program finds the helper copy by the
-// variable. (The bounding set stays: emptied, it would also keep the helper's file capability
-// from taking effect.)
+// variable (none: it looks for one itself). The bounding set stays: emptied, it would also keep
+// the helper's file capability from taking effect.
 std::vector<std::string> AsNobody(const std::string& helper, const std::string& home) {
-    return {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--inh-caps=-all",
-            "env", std::string(kHelperVariable) + "=" + helper, "XDG_CONFIG_HOME=" + home,
-            "XDG_STATE_HOME=" + home};
+    std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups", "--inh-caps=-all", "env", "-u",
+                                     kHelperVariable, "XDG_CONFIG_HOME=" + home,
+                                     "XDG_STATE_HOME=" + home};
+    if (!helper.empty()) argv.push_back(std::string(kHelperVariable) + "=" + helper);
+    return argv;
 }
 
 // The processes of that name (as the kernel shortens it) in the namespace.
@@ -341,8 +344,10 @@ std::string HeldByAnyThread(pid_t pid) {
     std::error_code failed;
     for (const auto& task : std::filesystem::directory_iterator(
              "/proc/" + std::to_string(pid) + "/task", failed)) {
+        const std::string status = netns::FileText(task.path().string() + "/status");
+        if (status.empty()) continue;  // a thread that has ended meanwhile
         if (held == "no threads") held.clear();
-        const std::string sets = Held(netns::FileText(task.path().string() + "/status"));
+        const std::string sets = Held(status);
         if (!sets.empty()) held += task.path().filename().string() + ": " + sets;
     }
     return held;
@@ -505,15 +510,21 @@ TEST_F(HelperAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) {
     }
 }
 
-// A helper the user may not run (the installed one is its group's alone): the warning at start,
-// the capture refused for want of rights, and the helper's reason in the log.
+// A helper beside the program that the user may not run, as in the installed program's folder
+// (the helper is its group's alone): found there, the warning at start, the capture refused for
+// want of rights, and the helper's reason in the log.
 TEST_F(HelperAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
     const std::string home = folder_ + "/home";
     std::filesystem::create_directory(home);
     chmod(home.c_str(), 0777);
-    const std::string locked = Copy("locked", "cap_net_raw=ep");
+    std::filesystem::create_directory(folder_ + "/installed");
+    chmod((folder_ + "/installed").c_str(), 0755);
+    const std::string locked = Copy("installed/tidewatch-capture", "cap_net_raw=ep");
     chmod(locked.c_str(), 0750);
-    netns::TidewatchCapture capture(*net_, AsNobody(locked, home), TW_TIDEWATCH,
+    const std::string program = folder_ + "/installed/tidewatch";
+    std::filesystem::copy_file(TW_TIDEWATCH, program);
+    chmod(program.c_str(), 0755);
+    netns::TidewatchCapture capture(*net_, AsNobody("", home), program,
                                     {"--method", "3", "--device", net_->ifA, "--write",
                                      home + "/refused.tdw"},
                                     home + "/refused.log");
