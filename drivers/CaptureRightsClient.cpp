@@ -194,7 +194,8 @@ int FileHoldsNetRaw(const std::string& path) {
     if (n < 0) return errno == ENODATA || errno == ENOTSUP ? 0 : -1;
     auto word = [&](size_t at) {
         return static_cast<uint32_t>(data[at]) | static_cast<uint32_t>(data[at + 1]) << 8 |
-               static_cast<uint32_t>(data[at + 2]) << 16 | static_cast<uint32_t>(data[at + 3]) << 24;
+               static_cast<uint32_t>(data[at + 2]) << 16 |
+               static_cast<uint32_t>(data[at + 3]) << 24;
     };
     if (n < 12) return -1;
     const uint32_t revision = word(0) & 0xff000000u;

@@ -213,8 +213,9 @@ bool IPCAP::Start() {
                                                        : DLT_EN10MB;
         if (libraryType < 0) {
             // The library's texts mostly begin with the adapter's name already.
-            SetFailure(openError_.rfind(adapter_, 0) == 0 ? openError_
-                                                          : "adapter " + adapter_ + ": " + openError_);
+            SetFailure(openError_.rfind(adapter_, 0) == 0
+                           ? openError_
+                           : "adapter " + adapter_ + ": " + openError_);
             return false;
         }
         linkType_ = LinkTypeOfAdapter(libraryType);

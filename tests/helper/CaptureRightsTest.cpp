@@ -356,7 +356,8 @@ std::string HeldByAnyThread(pid_t pid) {
 // Sends the frame through the packet-capture driver, as replay does, in a child that enters
 // namespace A and becomes nobody first, so that the driver has to ask the helper. True when the
 // driver says it was sent.
-bool ReplayAsNobody(const netns::NamespacePair& net, const std::string& helper, const Bytes& frame) {
+bool ReplayAsNobody(const netns::NamespacePair& net, const std::string& helper,
+                    const Bytes& frame) {
     const std::string space = "/var/run/netns/" + net.a;
     const pid_t child = fork();
     if (child == 0) {
@@ -390,10 +391,40 @@ std::vector<Bytes> Datagrams(const std::vector<Bytes>& frames) {
     return datagrams;
 }
 
-TEST_F(HelperAsNobody, EveryMethodCapturesAndReplaysWhileNoThreadHoldsACapability) {
-    const std::string home = folder_ + "/home";
-    std::filesystem::create_directory(home);
-    chmod(home.c_str(), 0777);
+// The programs run by nobody in namespace A, with a folder of their own for settings and files.
+class ProgramsAsNobody : public HelperAsNobody {
+protected:
+    void SetUp() override {
+        HelperAsNobody::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        home_ = folder_ + "/home";
+        std::filesystem::create_directory(home_);
+        chmod(home_.c_str(), 0777);
+    }
+    // `tidewatch --capture` with each method at once on A's end, writing methodN.tdw.
+    std::vector<std::unique_ptr<netns::TidewatchCapture>> CaptureWithEachMethod(
+        const std::vector<std::string>& more) {
+        std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
+        for (const std::string method : {"1", "2", "3"}) {
+            std::vector<std::string> options = {"--method", method, "--write",
+                                                home_ + "/method" + method + ".tdw"};
+            options.insert(options.end(), more.begin(), more.end());
+            for (const std::string& word : method == "1"
+                                               ? std::vector<std::string>{"--address", "10.77.0.1"}
+                                               : std::vector<std::string>{"--device", net_->ifA}) {
+                options.push_back(word);
+            }
+            captures.push_back(std::make_unique<netns::TidewatchCapture>(
+                *net_, AsNobody(helper_, home_), TW_TIDEWATCH, options,
+                home_ + "/method" + method + ".log"));
+        }
+        for (const auto& capture : captures) EXPECT_TRUE(capture->Started()) << capture->Log();
+        return captures;
+    }
+    std::string home_;
+};
+
+TEST_F(ProgramsAsNobody, EveryMethodCapturesAndReplaysWhileNoThreadHoldsACapability) {
     // Eight datagrams to a port nobody listens on, each answered by a port unreachable: sixteen
     // frames in all, the same for every method, and nothing else on the quiet link.
     std::vector<Bytes> datagrams;
@@ -404,103 +435,47 @@ TEST_F(HelperAsNobody, EveryMethodCapturesAndReplaysWhileNoThreadHoldsACapabilit
             frames::IPv4(17, frames::IPv4Address(10, 77, 0, 2), frames::IPv4Address(10, 77, 0, 1),
                          frames::UDP(static_cast<uint16_t>(40000 + i), 9, Bytes(100, 0x5a)))));
     }
-    struct Case {
-        const char* method;
-        std::vector<std::string> where;
-    };
-    const Case cases[] = {{"1", {"--address", "10.77.0.1"}},
-                          {"2", {"--device", net_->ifA}},
-                          {"3", {"--device", net_->ifA}}};
-    netns::Capture tcpdump(*net_, home + "/seen.pcap", home + "/tcpdump.log");
-    ASSERT_TRUE(tcpdump.Started()) << netns::FileText(home + "/tcpdump.log");
-    std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
-    for (const Case& c : cases) {
-        std::vector<std::string> options = {"--method", c.method, "--count", "16", "--write",
-                                            home + "/method" + c.method + ".tdw"};
-        options.insert(options.end(), c.where.begin(), c.where.end());
-        captures.push_back(std::make_unique<netns::TidewatchCapture>(
-            *net_, AsNobody(helper_, home), TW_TIDEWATCH, options,
-            home + "/method" + c.method + ".log"));
-    }
-    for (const auto& capture : captures) ASSERT_TRUE(capture->Started()) << capture->Log();
+    netns::Capture tcpdump(*net_, home_ + "/seen.pcap", home_ + "/tcpdump.log");
+    ASSERT_TRUE(tcpdump.Started()) << netns::FileText(home_ + "/tcpdump.log");
+    const auto captures = CaptureWithEachMethod({"--count", "16"});
     // Capturing: no thread of any of the three holds a capability.
     const std::vector<pid_t> programs = ProcessesIn(net_->a, "tidewatch");
     EXPECT_EQ(programs.size(), 3u);
     for (const pid_t pid : programs) EXPECT_EQ(HeldByAnyThread(pid), "") << pid;
 
     std::string error;
-    ASSERT_TRUE(netns::SendFromB(*net_, datagrams, home + "/sent.pcap", &error)) << error;
+    ASSERT_TRUE(netns::SendFromB(*net_, datagrams, home_ + "/sent.pcap", &error)) << error;
     for (const auto& capture : captures) {
         EXPECT_TRUE(capture->Finish()) << capture->Log();
         EXPECT_EQ(capture->Log().find("not currently running as a local administrator"),
                   std::string::npos) << capture->Log();
     }
     ASSERT_TRUE(tcpdump.StopWhenWritten());
-    std::vector<Bytes> seen = netns::PcapFrames(home + "/seen.pcap");
+    std::vector<Bytes> seen = netns::PcapFrames(home_ + "/seen.pcap");
     seen.pop_back();  // the marker that stopped tcpdump
     ASSERT_EQ(seen.size(), 16u);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.method);
+    for (const std::string method : {"1", "2", "3"}) {
         std::vector<Bytes> stored;
-        for (const auto& frame : netns::OwnFileFrames(home + "/method" + c.method + ".tdw")) {
+        for (const auto& frame : netns::OwnFileFrames(home_ + "/method" + method + ".tdw")) {
             stored.push_back(frame.bytes);
         }
-        EXPECT_EQ(stored, c.method[0] == '1' ? Datagrams(seen) : seen);
+        EXPECT_EQ(stored, method == "1" ? Datagrams(seen) : seen) << "method " << method;
     }
 
     // Replay, as the peer sees it.
-    netns::Capture peer(*net_, home + "/peer.pcap", home + "/peer.log", true);
-    ASSERT_TRUE(peer.Started()) << netns::FileText(home + "/peer.log");
+    netns::Capture peer(*net_, home_ + "/peer.pcap", home_ + "/peer.log", true);
+    ASSERT_TRUE(peer.Started()) << netns::FileText(home_ + "/peer.log");
     const Bytes replayed = netns::MarkerFrame(net_->macB, net_->macA);
     EXPECT_TRUE(ReplayAsNobody(*net_, helper_, replayed));
     ASSERT_TRUE(peer.StopWhenWritten());
-    const std::vector<Bytes> atPeer = netns::PcapFrames(home + "/peer.pcap");
+    const std::vector<Bytes> atPeer = netns::PcapFrames(home_ + "/peer.pcap");
     EXPECT_NE(std::find(atPeer.begin(), atPeer.end(), replayed), atPeer.end());
-}
-
-TEST_F(HelperAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
-    const std::string home = folder_ + "/home";
-    std::filesystem::create_directory(home);
-    chmod(home.c_str(), 0777);
-    std::vector<std::string> argv = AsNobody(helper_, home);
-    for (const std::string& setting : std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "QT_PLUGIN_PATH=" TW_PLUGINS,
-          "QT_QPA_PLATFORM_PLUGIN_PATH=" TW_PLUGINS, "QT_QPA_PLATFORMTHEME=twstatus",
-          "QT_STYLE_OVERRIDE=twstatus", "TW_STATUS_FILE=" + home + "/status"}) {
-        argv.push_back(setting);
-    }
-    argv.push_back(TW_WINDOW);
-    netns::Background window(net_->ArgvA(argv), home + "/window.log");
-    std::string status;
-    EXPECT_TRUE(netns::WaitFor(
-        [&] { return (status = netns::FileText(home + "/status")).find("CapAmb") != std::string::npos; },
-        std::chrono::seconds(30)))
-        << "the plugin was not loaded\n" << netns::FileText(home + "/window.log");
-    EXPECT_NE(status.find("Uid:\t65534"), std::string::npos) << status;
-    EXPECT_EQ(Held(status), "") << status;
-    const std::vector<pid_t> windows = ProcessesIn(net_->a, "tidewatch-windo");
-    ASSERT_EQ(windows.size(), 1u);
-    EXPECT_EQ(HeldByAnyThread(windows[0]), "");
 }
 
 // Each method's capture through the helper ends by itself with the reason when its interface is
 // deleted.
-TEST_F(HelperAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) {
-    const std::string home = folder_ + "/home";
-    std::filesystem::create_directory(home);
-    chmod(home.c_str(), 0777);
-    std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
-    for (const char* method : {"1", "2", "3"}) {
-        const std::vector<std::string> where =
-            method[0] == '1' ? std::vector<std::string>{"--address", "10.77.0.1"}
-                             : std::vector<std::string>{"--device", net_->ifA};
-        std::vector<std::string> options = {"--method", method, "--write",
-                                            home + "/method" + method + ".tdw"};
-        options.insert(options.end(), where.begin(), where.end());
-        captures.push_back(std::make_unique<netns::TidewatchCapture>(
-            *net_, AsNobody(helper_, home), TW_TIDEWATCH, options,
-            home + "/method" + method + ".log"));
-    }
-    for (const auto& capture : captures) ASSERT_TRUE(capture->Started()) << capture->Log();
+TEST_F(ProgramsAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) {
+    const auto captures = CaptureWithEachMethod({});
     ASSERT_EQ(netns::Shell(net_->InA("ip link del " + net_->ifA)), 0);
     for (const auto& capture : captures) {
         EXPECT_TRUE(capture->Finish()) << capture->Log();
@@ -510,13 +485,36 @@ TEST_F(HelperAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) {
     }
 }
 
+TEST_F(ProgramsAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
+    std::vector<std::string> argv = AsNobody(helper_, home_);
+    for (const std::string& setting :
+         {"QT_QPA_PLATFORM=offscreen", "QT_PLUGIN_PATH=" TW_PLUGINS,
+          "QT_QPA_PLATFORM_PLUGIN_PATH=" TW_PLUGINS, "QT_QPA_PLATFORMTHEME=twstatus",
+          "QT_STYLE_OVERRIDE=twstatus"}) {
+        argv.push_back(setting);
+    }
+    argv.push_back("TW_STATUS_FILE=" + home_ + "/status");
+    argv.push_back(TW_WINDOW);
+    netns::Background window(net_->ArgvA(argv), home_ + "/window.log");
+    std::string status;
+    EXPECT_TRUE(netns::WaitFor(
+        [&] {
+            status = netns::FileText(home_ + "/status");
+            return status.find("CapAmb") != std::string::npos;
+        },
+        std::chrono::seconds(30)))
+        << "the plugin was not loaded\n" << netns::FileText(home_ + "/window.log");
+    EXPECT_NE(status.find("Uid:\t65534"), std::string::npos) << status;
+    EXPECT_EQ(Held(status), "") << status;
+    const std::vector<pid_t> windows = ProcessesIn(net_->a, "tidewatch-windo");
+    ASSERT_EQ(windows.size(), 1u);
+    EXPECT_EQ(HeldByAnyThread(windows[0]), "");
+}
+
 // A helper beside the program that the user may not run, as in the installed program's folder
 // (the helper is its group's alone): found there, the warning at start, the capture refused for
 // want of rights, and the helper's reason in the log.
-TEST_F(HelperAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
-    const std::string home = folder_ + "/home";
-    std::filesystem::create_directory(home);
-    chmod(home.c_str(), 0777);
+TEST_F(ProgramsAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
     std::filesystem::create_directory(folder_ + "/installed");
     chmod((folder_ + "/installed").c_str(), 0755);
     const std::string locked = Copy("installed/tidewatch-capture", "cap_net_raw=ep");
@@ -524,28 +522,30 @@ TEST_F(HelperAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
     const std::string program = folder_ + "/installed/tidewatch";
     std::filesystem::copy_file(TW_TIDEWATCH, program);
     chmod(program.c_str(), 0755);
-    netns::TidewatchCapture capture(*net_, AsNobody("", home), program,
+    netns::TidewatchCapture capture(*net_, AsNobody("", home_), program,
                                     {"--method", "3", "--device", net_->ifA, "--write",
-                                     home + "/refused.tdw"},
-                                    home + "/refused.log");
+                                     home_ + "/refused.tdw"},
+                                    home_ + "/refused.log");
     EXPECT_TRUE(capture.Finish()) << capture.Log();
-    for (const std::string& line : std::vector<std::string>{
-             "You are not currently running as a local administrator",
-             "Capture could not start: no capture rights for WinPCap",
-             "cannot run " + locked +
-                 ": Permission denied (capturing needs membership of the group tidewatch)"}) {
+    const std::vector<std::string> lines = {
+        "You are not currently running as a local administrator",
+        "Capture could not start: no capture rights for WinPCap",
+        "cannot run " + locked +
+            ": Permission denied (capturing needs membership of the group tidewatch)"};
+    for (const std::string& line : lines) {
         EXPECT_NE(capture.Log().find(line), std::string::npos) << line << " in\n" << capture.Log();
     }
 }
 
 // Listing what can be captured on needs no rights at all.
-TEST_F(HelperAsNobody, NobodyListsTheInterfacesWithoutAnyHelper) {
+TEST_F(ProgramsAsNobody, NobodyListsTheInterfacesWithoutAnyHelper) {
     std::string output;
     EXPECT_EQ(netns::Shell(net_->InA("setpriv --reuid=65534 --regid=65534 --clear-groups "
                                      "--inh-caps=-all " TW_TIDEWATCH " --interfaces"),
                            &output),
               0);
-    for (const std::string& line : std::vector<std::string>{"10.77.0.1 (" + net_->ifA + ")", net_->ifA + " (02-00-00-00-77-0a)",
+    for (const std::string& line : {"10.77.0.1 (" + net_->ifA + ")",
+                                    net_->ifA + " (02-00-00-00-77-0a)",
                                     net_->ifA + " (no description)"}) {
         EXPECT_NE(output.find(line), std::string::npos) << line << " in\n" << output;
     }
