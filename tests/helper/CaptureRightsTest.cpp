@@ -401,9 +401,11 @@ protected:
         std::filesystem::create_directory(home_);
         chmod(home_.c_str(), 0777);
     }
-    // `tidewatch --capture` with each method at once on A's end, writing methodN.tdw.
+    // `tidewatch --capture` with each method at once on A's end, writing methodN.tdw; waited for
+    // until each has started, unless it is to be refused.
     std::vector<std::unique_ptr<netns::TidewatchCapture>> CaptureWithEachMethod(
-        const std::vector<std::string>& more) {
+        const std::vector<std::string>& more, const std::string& program = TW_TIDEWATCH,
+        bool refused = false) {
         std::vector<std::unique_ptr<netns::TidewatchCapture>> captures;
         for (const std::string method : {"1", "2", "3"}) {
             std::vector<std::string> options = {"--method", method, "--write",
@@ -415,10 +417,12 @@ protected:
                 options.push_back(word);
             }
             captures.push_back(std::make_unique<netns::TidewatchCapture>(
-                *net_, AsNobody(helper_, home_), TW_TIDEWATCH, options,
+                *net_, AsNobody(refused ? "" : helper_, home_), program, options,
                 home_ + "/method" + method + ".log"));
         }
-        for (const auto& capture : captures) EXPECT_TRUE(capture->Started()) << capture->Log();
+        for (const auto& capture : captures) {
+            if (!refused) EXPECT_TRUE(capture->Started()) << capture->Log();
+        }
         return captures;
     }
     std::string home_;
@@ -512,28 +516,29 @@ TEST_F(ProgramsAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
 }
 
 // A helper beside the program that the user may not run, as in the installed program's folder
-// (the helper is its group's alone): found there, the warning at start, the capture refused for
-// want of rights, and the helper's reason in the log.
+// (the helper is its group's alone): found there, the warning at start, every method refused
+// for want of rights, and the helper's reason in the log.
 TEST_F(ProgramsAsNobody, OutsideTheHelpersGroupTheProgramWarnsAndSaysWhy) {
-    std::filesystem::create_directory(folder_ + "/installed");
-    chmod((folder_ + "/installed").c_str(), 0755);
+    const std::string installed = folder_ + "/installed";
+    std::filesystem::create_directory(installed);
+    chmod(installed.c_str(), 0755);
     const std::string locked = Copy("installed/tidewatch-capture", "cap_net_raw=ep");
     chmod(locked.c_str(), 0750);
-    const std::string program = folder_ + "/installed/tidewatch";
-    std::filesystem::copy_file(TW_TIDEWATCH, program);
-    chmod(program.c_str(), 0755);
-    netns::TidewatchCapture capture(*net_, AsNobody("", home_), program,
-                                    {"--method", "3", "--device", net_->ifA, "--write",
-                                     home_ + "/refused.tdw"},
-                                    home_ + "/refused.log");
-    EXPECT_TRUE(capture.Finish()) << capture.Log();
-    const std::vector<std::string> lines = {
-        "You are not currently running as a local administrator",
-        "Capture could not start: no capture rights for WinPCap",
-        "cannot run " + locked +
-            ": Permission denied (capturing needs membership of the group tidewatch)"};
-    for (const std::string& line : lines) {
-        EXPECT_NE(capture.Log().find(line), std::string::npos) << line << " in\n" << capture.Log();
+    std::filesystem::copy_file(TW_TIDEWATCH, installed + "/tidewatch");
+    std::filesystem::create_symlink(TW_BINARY_DIR "/libnpptools.so", installed + "/libnpptools.so");
+    const char* names[] = {"Windows Sockets RCVALL", "Network Monitor Packet Provider", "WinPCap"};
+    const auto captures = CaptureWithEachMethod({}, installed + "/tidewatch", true);
+    for (size_t i = 0; i < captures.size(); ++i) {
+        EXPECT_TRUE(captures[i]->Finish()) << captures[i]->Log();
+        const std::vector<std::string> lines = {
+            "You are not currently running as a local administrator",
+            std::string("Capture could not start: no capture rights for ") + names[i],
+            "cannot run " + locked +
+                ": Permission denied (capturing needs membership of the group tidewatch)"};
+        for (const std::string& line : lines) {
+            EXPECT_NE(captures[i]->Log().find(line), std::string::npos)
+                << line << " in\n" << captures[i]->Log();
+        }
     }
 }
 
