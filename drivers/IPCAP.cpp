@@ -206,11 +206,15 @@ bool IPCAP::Start() {
             SetFailure("no adapter is chosen for the packet-capture library");
             return false;
         }
-        const bool own = CaptureRights::HoldsNetRaw() == 1;
-        pcap* handle = own ? Open() : nullptr;
-        const int libraryType = !own ? OpenStream() : !handle ? -1
-                                : datalink_            ? datalink_(handle)
-                                                       : DLT_EN10MB;
+        pcap* handle = nullptr;
+        int libraryType = -1;
+        if (CaptureRights::HoldsNetRaw() == 1) {
+            handle = Open();
+            if (handle) libraryType = datalink_ ? datalink_(handle) : DLT_EN10MB;
+        } else {
+            // Without the right the capture helper runs the library and streams its frames.
+            libraryType = OpenStream();
+        }
         if (libraryType < 0) {
             // The library's texts mostly begin with the adapter's name already.
             SetFailure(openError_.rfind(adapter_, 0) == 0
@@ -245,6 +249,7 @@ bool IPCAP::Start() {
 }
 
 void IPCAP::StreamThread() {
+    // Each frame carries the kernel's receive time, as the helper read it from the library.
     const ArrivalTick timed;
     std::string ended;
     while (running_.load()) {
