@@ -52,10 +52,22 @@ private:
 class RealtimeToTick {
 public:
     RealtimeToTick() {
-        timespec real{}, mono{};
-        clock_gettime(CLOCK_REALTIME, &real);
-        clock_gettime(CLOCK_MONOTONIC, &mono);
-        offsetNs_ = Ns(mono.tv_sec, mono.tv_nsec) - Ns(real.tv_sec, real.tv_nsec);
+        // The real-time clock read between two monotonic reads; of a few tries the one with the
+        // shortest gap, so that a thread preempted between the reads on a busy machine does not
+        // shift a whole batch of frames by the time it lost.
+        int64_t shortest = INT64_MAX;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            timespec before{}, real{}, after{};
+            clock_gettime(CLOCK_MONOTONIC, &before);
+            clock_gettime(CLOCK_REALTIME, &real);
+            clock_gettime(CLOCK_MONOTONIC, &after);
+            const int64_t from = Ns(before.tv_sec, before.tv_nsec);
+            const int64_t gap = Ns(after.tv_sec, after.tv_nsec) - from;
+            if (gap >= shortest) continue;
+            shortest = gap;
+            offsetNs_ = from + gap / 2 - Ns(real.tv_sec, real.tv_nsec);
+            if (gap < 20000) break;  // 20 µs: good enough, and the usual case
+        }
     }
     uint32_t operator()(int64_t seconds, int64_t nanoseconds) const {
         return static_cast<uint32_t>(static_cast<uint64_t>(Ns(seconds, nanoseconds) + offsetNs_) /
