@@ -229,6 +229,10 @@ bool VizirMainWindow::MayOpenFile() {
     return open;
 }
 
+// A capture makes the window busy; the open then asks to stop it, as Exit does. A load does not
+// end that way.
+bool VizirMainWindow::OpenAsksWhileBusy() const { return !loading_ && IsCapturing(); }
+
 void VizirMainWindow::OnOpenFile() {
     if (loading_) return;
     OpenCommand(*this);

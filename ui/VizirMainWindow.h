@@ -140,6 +140,7 @@ protected:
     void OnLButtonUp(QPoint position) override;
     bool MayClose() override;
     bool MayOpenFile() override;
+    bool OpenAsksWhileBusy() const override;
     bool CreateToolBar() override;
     bool CreateStatusBar() override;
     bool CreateContent() override;

@@ -443,7 +443,7 @@ bool AppMainWindow::OpenByName(const char* path) {
 
 void AppMainWindow::OpenRecentFile(int n) {
     if (n < 0 || n >= kRecentFiles || recentFiles_[n][0] == '\0') return;
-    if (busy_) {
+    if (busy_ && !OpenAsksWhileBusy()) {
         str text;
         LoadString(res::kStrScanRunning, text);
         MessageBox(text.c_str(), nullptr, kMbOk | kMbIconError);
@@ -570,7 +570,7 @@ void AppMainWindow::RestoreFromTray() {
 }
 
 void AppMainWindow::DropFiles(const QStringList& paths) {
-    if (busy_ || paths.isEmpty() || !MayOpenFile()) return;
+    if ((busy_ && !OpenAsksWhileBusy()) || paths.isEmpty() || !MayOpenFile()) return;
     OpenByName(paths.front().toUtf8().constData());
 }
 

@@ -162,6 +162,9 @@ protected:
     virtual bool OnContextHelp(QWidget* control) { return false; }
     // A dropped or recent file is about to replace what the window holds: false keeps it.
     virtual bool MayOpenFile() { return true; }
+    // True when the window is busy only with what MayOpenFile offers to end (a running
+    // capture): a recent or dropped file then asks instead of being refused.
+    virtual bool OpenAsksWhileBusy() const { return false; }
     // An open by name has ended, after the status texts of its success or failure.
     virtual void OnOpenEnded(bool opened) {}
 

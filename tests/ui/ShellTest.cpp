@@ -247,7 +247,7 @@ TEST_F(ShellTest, OpeningOverUnsavedPacketsAsksToSaveThemFirst) {
     EXPECT_TRUE(boxes.empty());
 }
 
-// Open during a capture asks Exit's stop question first. No keeps the capture running; Yes and
+// Open, a drop or a recent file during a capture asks Exit's stop question first. No keeps the capture running; Yes and
 // then Cancel keeps it too (it runs again); Yes and then No stops it, opens the file and leaves
 // the window as the Stop command does.
 TEST_F(ShellTest, OpeningDuringACaptureAsksToStopItFirst) {
@@ -262,20 +262,33 @@ TEST_F(ShellTest, OpeningDuringACaptureAsksToStopItFirst) {
     } cases[] = {{{kIdNo}, {abort}, false},
                  {{kIdYes, kIdCancel}, {abort, save}, false},
                  {{kIdYes, kIdNo}, {abort, save}, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.answers.size() * 10 + c.answers.back());
-        window->SetUnsaved(true);
-        boxes.clear();
-        answers = c.answers;
-        paths = {Path("three.tdw")};
-        window->Command(res::kCmdOpen);
-        Settle();
-        std::vector<std::string> asked;
-        for (const ShownBox& box : boxes) asked.push_back(box.text);
-        EXPECT_EQ(asked, c.asked);
-        EXPECT_EQ(IsCapturing() != 0, !c.opened);
-        EXPECT_EQ(ShowsStopped(), c.opened);
-        EXPECT_EQ(window->Model()->Rows(), c.opened ? 3 : 0);
+    // The Open command, a dropped file and a recent file alike.
+    window->AddRecentFile(Path("three.tdw").c_str());
+    const std::function<void()> opens[] = {
+        [&] { window->Command(res::kCmdOpen); },
+        [&] { window->DropFiles({QString::fromStdString(Path("three.tdw"))}); },
+        [&] { window->Command(res::kCmdRecentFile1); }};
+    for (size_t way = 0; way < std::size(opens); ++way) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(::testing::Message() << "way " << way << " answers " << c.answers.size()
+                                              << c.answers.back());
+            if (!IsCapturing()) {
+                window->Command(res::kCmdClear);  // the file the last case opened
+                window->Command(res::kCmdStartCapture);
+            }
+            window->SetUnsaved(true);
+            boxes.clear();
+            answers = c.answers;
+            paths = {Path("three.tdw")};
+            opens[way]();
+            Settle();
+            std::vector<std::string> asked;
+            for (const ShownBox& box : boxes) asked.push_back(box.text);
+            EXPECT_EQ(asked, c.asked);
+            EXPECT_EQ(IsCapturing() != 0, !c.opened);
+            EXPECT_EQ(ShowsStopped(), c.opened);
+            EXPECT_EQ(window->Model()->Rows(), c.opened ? 3 : 0);
+        }
     }
 }
 
