@@ -81,7 +81,9 @@ TEST_F(Drivers, TheRawSocketDriverReportsEachFailedStartAndKeepsNoSocket) {
         EXPECT_EQ(found, attempt);
         std::string reason;
         EXPECT_EQ(driver.TakeFailure(reason), root);
-        if (root) EXPECT_EQ(reason, "no interface holds the address 192.0.2.99");
+        if (root) {
+            EXPECT_EQ(reason, "no interface holds the address 192.0.2.99");
+        }
         EXPECT_FALSE(driver.ReceiveNext());  // no socket
     }
 }

@@ -78,7 +78,9 @@ TEST(PacketRing, TheWalkHandsOnWhatLiesInsideTheBlockAndStopsAtTheFirstSlotThatD
                 EXPECT_EQ(reinterpret_cast<const uint8_t*>(frame.header) + frame.header->tp_mac,
                           frame.data);
                 // The frame's own bytes: slot i is filled with i + 1.
-                if (frame.length > 0) EXPECT_EQ(frame.data[0], lengths.size() + 1);
+                if (frame.length > 0) {
+                    EXPECT_EQ(frame.data[0], lengths.size() + 1);
+                }
                 lengths.push_back(frame.length);
                 return true;
             });

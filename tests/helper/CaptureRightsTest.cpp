@@ -421,7 +421,9 @@ protected:
                 home_ + "/method" + method + ".log"));
         }
         for (const auto& capture : captures) {
-            if (!refused) EXPECT_TRUE(capture->Started()) << capture->Log();
+            if (!refused) {
+                EXPECT_TRUE(capture->Started()) << capture->Log();
+            }
         }
         return captures;
     }
@@ -491,7 +493,7 @@ TEST_F(ProgramsAsNobody, EveryMethodEndsWithTheReasonWhenItsInterfaceIsDeleted) 
 
 TEST_F(ProgramsAsNobody, TheWindowLoadsTheUsersPluginWithNoCapability) {
     std::vector<std::string> argv = AsNobody(helper_, home_);
-    for (const std::string& setting :
+    for (const std::string setting :
          {"QT_QPA_PLATFORM=offscreen", "QT_PLUGIN_PATH=" TW_PLUGINS,
           "QT_QPA_PLATFORM_PLUGIN_PATH=" TW_PLUGINS, "QT_QPA_PLATFORMTHEME=twstatus",
           "QT_STYLE_OVERRIDE=twstatus"}) {
