@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 
@@ -48,25 +49,22 @@ private:
 
 // A kernel receive time (the real-time clock, as packet sockets and libpcap stamp frames) on the
 // tick base: the tick the monotonic clock showed at that instant. The distance between the two
-// clocks is read once per call; frames of one batch may share it through RealtimeToTick.
+// clocks is measured once per call; frames of one batch share it through one RealtimeToTick.
 class RealtimeToTick {
 public:
     RealtimeToTick() {
-        // The real-time clock read between two monotonic reads; of a few tries the one with the
-        // shortest gap, so that a thread preempted between the reads on a busy machine does not
-        // shift a whole batch of frames by the time it lost.
-        int64_t shortest = INT64_MAX;
-        for (int attempt = 0; attempt < 3; ++attempt) {
-            timespec before{}, real{}, after{};
-            clock_gettime(CLOCK_MONOTONIC, &before);
-            clock_gettime(CLOCK_REALTIME, &real);
-            clock_gettime(CLOCK_MONOTONIC, &after);
-            const int64_t from = Ns(before.tv_sec, before.tv_nsec);
-            const int64_t gap = Ns(after.tv_sec, after.tv_nsec) - from;
-            if (gap >= shortest) continue;
-            shortest = gap;
-            offsetNs_ = from + gap / 2 - Ns(real.tv_sec, real.tv_nsec);
-            if (gap < 20000) break;  // 20 µs: good enough, and the usual case
+        // Every batch keeps the distance the process last took while a new measurement stays
+        // within a millisecond of it: frames of different batches then keep their exact spacing
+        // (a fresh distance a few microseconds off would move a frame across a millisecond now
+        // and then). A step of the real-time clock is taken up at the next batch.
+        static std::atomic<int64_t> shared{INT64_MIN};
+        const int64_t measured = Measure();
+        const int64_t held = shared.load(std::memory_order_relaxed);
+        if (held != INT64_MIN && measured - held < 1000000 && held - measured < 1000000) {
+            offsetNs_ = held;
+        } else {
+            offsetNs_ = measured;
+            shared.store(measured, std::memory_order_relaxed);
         }
     }
     uint32_t operator()(int64_t seconds, int64_t nanoseconds) const {
@@ -77,6 +75,25 @@ public:
 private:
     static int64_t Ns(int64_t seconds, int64_t nanoseconds) {
         return seconds * 1000000000 + nanoseconds;
+    }
+    // The real-time clock read between two monotonic reads; of a few tries the one with the
+    // shortest gap, so that a thread preempted between the reads on a busy machine does not
+    // shift a batch of frames by the time it lost.
+    static int64_t Measure() {
+        int64_t shortest = INT64_MAX, offset = 0;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            timespec before{}, real{}, after{};
+            clock_gettime(CLOCK_MONOTONIC, &before);
+            clock_gettime(CLOCK_REALTIME, &real);
+            clock_gettime(CLOCK_MONOTONIC, &after);
+            const int64_t from = Ns(before.tv_sec, before.tv_nsec);
+            const int64_t gap = Ns(after.tv_sec, after.tv_nsec) - from;
+            if (gap >= shortest) continue;
+            shortest = gap;
+            offset = from + gap / 2 - Ns(real.tv_sec, real.tv_nsec);
+            if (gap < 20000) break;  // 20 µs: good enough, and the usual case
+        }
+        return offset;
     }
     int64_t offsetNs_ = 0;
 };
