@@ -220,20 +220,16 @@ def case(label, argv, ready_text, self_ending, name, patterns, expected):
           f"dropped {max(r['dropped'] for r in runs)}")
     print(f"  median CPU whole life {whole * 1e3:.1f} ms ({whole / sent * 1e6:.2f} us/frame), "
           f"tcpdump {whole_dump * 1e3:.1f} ms, ratio {whole / max(whole_dump, 1e-6):.2f}")
-    measured = [r for r in runs if r["ratio"] is not None]
-    if measured:
-        own = statistics.median(r["burst_cpu"][0] for r in measured)
-        dump = statistics.median(r["burst_cpu"][1] for r in measured)
-        print(f"  median CPU for the burst and the end {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
+    for what, cpu, ratio in (("the burst and the end", "burst_cpu", "ratio"),
+                             ("the burst alone", "only_burst", "burst_ratio")):
+        measured = [r for r in runs if r[ratio] is not None]
+        if not measured:
+            continue
+        own = statistics.median(r[cpu][0] for r in measured)
+        dump = statistics.median(r[cpu][1] for r in measured)
+        print(f"  median CPU for {what} {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
               f"us/frame), tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame); median "
-              f"ratio {statistics.median(r['ratio'] for r in measured):.2f}")
-    alone = [r for r in runs if r["burst_ratio"] is not None]
-    if alone:
-        own = statistics.median(r["only_burst"][0] for r in alone)
-        dump = statistics.median(r["only_burst"][1] for r in alone)
-        print(f"  median CPU for the burst alone {own * 1e3:.1f} ms ({own / sent * 1e6:.3f} "
-              f"us/frame), tcpdump {dump * 1e3:.1f} ms ({dump / sent * 1e6:.3f} us/frame); median "
-              f"ratio {statistics.median(r['burst_ratio'] for r in alone):.2f}")
+              f"ratio {statistics.median(r[ratio] for r in measured):.2f}")
     return runs
 
 
