@@ -53,14 +53,17 @@ private:
 class RealtimeToTick {
 public:
     RealtimeToTick() {
-        // Every batch keeps the distance the process last took while a new measurement stays
-        // within a millisecond of it: frames of different batches then keep their exact spacing
-        // (a fresh distance a few microseconds off would move a frame across a millisecond now
-        // and then). A step of the real-time clock is taken up at the next batch.
+        // Every batch keeps the distance the process first took, so that frames of different
+        // batches keep their exact spacing. A new measurement replaces it only when it was read
+        // without being interrupted (a short gap between its monotonic reads) and differs by more
+        // than 100 ms: a step of the real-time clock, never a thread that lost the processor.
         static std::atomic<int64_t> shared{INT64_MIN};
-        const int64_t measured = Measure();
+        int64_t gap = 0;
+        const int64_t measured = Measure(gap);
         const int64_t held = shared.load(std::memory_order_relaxed);
-        if (held != INT64_MIN && measured - held < 1000000 && held - measured < 1000000) {
+        const bool step = held == INT64_MIN || measured - held > 100000000 ||
+                          held - measured > 100000000;
+        if (held != INT64_MIN && (!step || gap >= 50000)) {
             offsetNs_ = held;
         } else {
             offsetNs_ = measured;
@@ -79,8 +82,9 @@ private:
     // The real-time clock read between two monotonic reads; of a few tries the one with the
     // shortest gap, so that a thread preempted between the reads on a busy machine does not
     // shift a batch of frames by the time it lost.
-    static int64_t Measure() {
-        int64_t shortest = INT64_MAX, offset = 0;
+    static int64_t Measure(int64_t& shortest) {
+        int64_t offset = 0;
+        shortest = INT64_MAX;
         for (int attempt = 0; attempt < 3; ++attempt) {
             timespec before{}, real{}, after{};
             clock_gettime(CLOCK_MONOTONIC, &before);
