@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "decode/LinkTypes.h"
+#include "drivers/PacketRing.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
@@ -279,6 +280,7 @@ void IPCAP::CaptureThread() {
     const int descriptor = selectableFd_ && setNonblock_ && setNonblock_(handle, 1, error) == 0
                                ? selectableFd_(handle)
                                : -1;
+    if (descriptor >= 0) PacketRing::StampOnArrival(descriptor);
     while (running_.load()) {
         if (descriptor >= 0) {
             if (!ReceiveReady(handle, descriptor)) return;

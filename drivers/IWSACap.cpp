@@ -29,9 +29,9 @@ namespace {
 
 // How long one receive waits before the loop looks at the capture request again.
 constexpr int kReceiveWaitMs = 250;
-// 4 blocks of 1 MiB, as the Network Monitor provider has: a block is handed over when full or
+// The Network Monitor provider's shape: 32 blocks of 128 KiB. A block is handed over when full or
 // 10 ms after its first datagram, so a burst costs few wake-ups and a quiet link little delay.
-constexpr PacketRing::Shape kRing{1u << 20, 4, 10, 0};
+constexpr PacketRing::Shape kRing{1u << 17, 32, 10, 0};
 // How often a running capture looks whether its interface and address are still there.
 constexpr auto kCheckEvery = std::chrono::milliseconds(500);
 constexpr uint32_t kLoopbackAddress = 0x7f000001;

@@ -13,6 +13,11 @@ constexpr uint32_t kFrameBytes = 2048;
 
 }  // namespace
 
+void PacketRing::StampOnArrival(int fd) {
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);  // best effort: times stay usable
+}
+
 int PacketRing::Map(int fd, const Shape& shape) {
     Unmap();
     const int version = TPACKET_V3;
@@ -22,6 +27,7 @@ int PacketRing::Map(int fd, const Shape& shape) {
     request.tp_frame_size = kFrameBytes;
     request.tp_frame_nr = shape.blockBytes / kFrameBytes * shape.blockCount;
     request.tp_retire_blk_tov = shape.retireMs;
+    StampOnArrival(fd);
     if (setsockopt(fd, SOL_PACKET, PACKET_VERSION, &version, sizeof version) != 0 ||
         (shape.reserve != 0 &&
          setsockopt(fd, SOL_PACKET, PACKET_RESERVE, &shape.reserve, sizeof shape.reserve) != 0) ||

@@ -35,7 +35,12 @@ public:
     PacketRing(const PacketRing&) = delete;
     PacketRing& operator=(const PacketRing&) = delete;
 
-    // Sets the socket up for the ring and maps it; 0, or the errno of the step that failed.
+    // Asks the kernel to stamp every frame once, as the interface receives it, while the socket
+    // lives. Without a socket that asks, each capturing socket reads the clock when its own turn
+    // comes, and two capturers of one frame disagree by up to milliseconds on a busy machine.
+    static void StampOnArrival(int fd);
+
+    // Sets the socket up for the ring (frames stamped on arrival) and maps it; 0, or the errno of the step that failed.
     int Map(int fd, const Shape& shape);
     void Unmap();
     bool Mapped() const { return base_ != nullptr; }

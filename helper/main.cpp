@@ -323,6 +323,10 @@ bool InterfaceDeleted(unsigned index) {
     if (stream.dataEvent < 0 || stream.spaceEvent < 0 || descriptor < 0) {
         Refuse(SystemText("cannot wait for frames", errno));
     }
+    // The kernel stamps every frame once, as the interface receives it: without a socket that
+    // asks, each capturer reads the clock in its own turn, up to milliseconds apart.
+    const int on = 1;
+    setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     stream.header = new (map) RingHeader{};
     stream.header->magic = kRingMagic;
     stream.header->linkType = static_cast<uint32_t>(pcap.datalink(stream.handle));

@@ -407,7 +407,8 @@ TEST_F(CaptureFaults, OutputsThatCannotBeWrittenLoseNothing) {
     }
 }
 
-// A peer sends 600 frames at 200 a second: the time between two frames is tcpdump's to 1 ms.
+// A peer sends 600 frames at 200 a second: the time between two frames is tcpdump's to 1 ms,
+// even across a stall of the capturing process.
 TEST_F(CaptureFaults, StoredTimesAgreeWithTcpdumps) {
     netns::Capture tcpdump(*net_, dir_ + "/tcpdump.pcap", dir_ + "/tcpdump.log");
     ASSERT_TRUE(tcpdump.Started());
@@ -420,7 +421,16 @@ TEST_F(CaptureFaults, StoredTimesAgreeWithTcpdumps) {
             Start(method, dir_ + "/m" + std::to_string(method) + ".tdw", {"--count", "600"}));
         ASSERT_TRUE(captures.back()->Started()) << captures.back()->Err();
     }
+    // Every capturer stalls for 300 ms in the middle, as on a loaded machine: the kernel keeps
+    // the frames meanwhile, and their times are still those of their arrival.
+    std::thread stall([&] {
+        std::this_thread::sleep_for(1s);
+        for (const auto& capture : captures) capture->Signal(SIGSTOP);
+        std::this_thread::sleep_for(300ms);
+        for (const auto& capture : captures) capture->Signal(SIGCONT);
+    });
     Send(0, 600, 64, "--pps 200", kNobody);
+    stall.join();
     // tcpdump writes each frame as it takes it: stopped once it holds every datagram (a marker
     // from this end could overtake the last ones still queued on a busy machine).
     const std::string peer = dir_ + "/tcpdump.pcap";
