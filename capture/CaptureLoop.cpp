@@ -11,6 +11,7 @@
 
 #include "capture/CaptureFilters.h"
 #include "capture/PacketStore.h"
+#include "drivers/CaptureFilter.h"
 #include "drivers/CaptureRightsClient.h"
 #include "framework/ErrorLog.h"
 
@@ -19,7 +20,14 @@ std::atomic<uint8_t> rawSocketRunning{0};
 std::atomic<uint8_t> netMonRunning{0};
 std::atomic<uint8_t> pcapRunning{0};
 
+std::string CaptureStateText(const std::string& state) {
+    const std::string filter = CaptureFilter::Expression();
+    return filter.empty() ? state : state + " \u00b7 " + filter;
+}
+
 namespace {
+
+void ShowState(const char* state) { ShowStatus(CaptureStateText(state).c_str(), 1); }
 
 // The owner's drivers change only under this lock, and a pass holds it while it calls them, so
 // that an owner that takes its drivers away (and then destroys them) never pulls them from under
@@ -106,7 +114,7 @@ void Withdraw(CaptureDrivers* drivers, int method, const char* methodName,
     }
     const std::string line = atStart ? "Capture could not start: " + reason : reason;
     Report(nullptr, 0, line.c_str(), 3);
-    ShowStatus(notCapturing, 1);
+    ShowState(notCapturing);
     ShowStatus(line.c_str(), 0);
     WithdrawCapture();
 }
@@ -119,7 +127,7 @@ bool Lost(CaptureDrivers* drivers, int method, const char* methodName,
     (drivers->*stop)();
     const std::string line = reason.empty() ? std::string("The capture ended") : reason;
     Report(nullptr, 0, line.c_str(), 3);
-    ShowStatus(notCapturing, 1);
+    ShowState(notCapturing);
     ShowStatus(line.c_str(), 0);
     WithdrawCapture();
     return true;
@@ -154,13 +162,13 @@ bool RunDeliveringStep(const MethodSteps& method) {
             return false;
         }
         method.running.store(1, std::memory_order_release);
-        ShowStatus(method.capturing, 1);
+        ShowState(method.capturing);
         return true;
     }
     if (running) {
         if (drivers) (drivers->*method.stop)();
         method.running.store(0, std::memory_order_release);
-        ShowStatus(method.notCapturing, 1);
+        ShowState(method.notCapturing);
     }
     Pause();
     return method.running.load(std::memory_order_acquire) != 0;
@@ -220,7 +228,7 @@ bool RunRawSocketStep() {
                 Withdraw(drivers, 1, kRawName, kRawNotCapturing, true);
                 return false;
             }
-            ShowStatus(kRawCapturing, 1);
+            ShowState(kRawCapturing);
             rawSocketRunning.store(1, std::memory_order_release);
         }
         // The receive gives up after a short wait, so a withdrawn request is seen on a quiet
@@ -235,7 +243,7 @@ bool RunRawSocketStep() {
     if (rawSocketRunning.load(std::memory_order_acquire) != 0) {
         if (drivers) drivers->StopRawSocket();
         rawSocketRunning.store(0, std::memory_order_release);
-        ShowStatus(kRawNotCapturing, 1);
+        ShowState(kRawNotCapturing);
     }
     Pause();
     return rawSocketRunning.load(std::memory_order_acquire) != 0;

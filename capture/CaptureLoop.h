@@ -20,6 +20,10 @@ extern std::atomic<uint8_t> pcapRunning;
 
 // The drivers the loop starts and stops, supplied by their owner (the main window, the headless
 // capture mode, or a test's fakes). Every call comes from the capture thread.
+// A capture state text ("Capturing (WinPCap)") as pane 1 shows it: with the capture filter after
+// it while one is set ("Capturing (WinPCap) \u00b7 udp port 53").
+std::string CaptureStateText(const std::string& state);
+
 class CaptureDrivers {
 public:
     virtual bool StartRawSocket() = 0;

@@ -112,12 +112,17 @@ void IPCAP::SetLibraryNamesForTesting(const char* const* names) {
     libraryNames.store(names ? names : kDefaultLibraryNames);
 }
 
+void* IPCAP::OpenLibrary() {
+    for (const char* const* name = libraryNames.load(); *name; ++name) {
+        if (void* library = dlopen(*name, RTLD_NOW | RTLD_LOCAL)) return library;
+    }
+    return nullptr;
+}
+
 IPCAP::IPCAP() {
     AppRegKey key;
     const bool stored = key.GetString("CaptureDevice", deviceName_, "");
-    for (const char* const* name = libraryNames.load(); *name && !library_; ++name) {
-        library_ = dlopen(*name, RTLD_NOW | RTLD_LOCAL);
-    }
+    library_ = OpenLibrary();
     if (!library_) {
         Report(nullptr, 0, "IPCAP - WinPCap not installed", 4);
         return;

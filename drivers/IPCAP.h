@@ -72,6 +72,8 @@ public:
     using AdapterDialog = int (*)(void* instance, QWidget* parent, IPCAP* driver);
     static void SetAdapterDialog(AdapterDialog dialog);
 
+    // Loads the library by the first of those names that loads (null: none does).
+    static void* OpenLibrary();
     // The file names tried, in order, when the library is loaded; tests name a missing one.
     static void SetLibraryNamesForTesting(const char* const* names);
 
