@@ -41,6 +41,8 @@ const std::vector<MenuEntry>& MainMenu() {
                   {"&Network Monitor Driver", kCmdModeNetMon, {}},
                   {"WinPCap", kCmdModePcap, {}},
               }},
+             {nullptr, 0, {}},
+             {"Capture &Filter...", kCmdCaptureFilter, {}},
          }},
         {"&Options", 0,
          {

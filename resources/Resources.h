@@ -43,6 +43,7 @@ inline constexpr int kCmdAutoStart = 40025;
 inline constexpr int kCmdAutoScroll = 40026;
 inline constexpr int kCmdFind = 40030;
 inline constexpr int kCmdFindNext = 40031;
+inline constexpr int kCmdCaptureFilter = 40040;
 
 // Controls of the dialogs.
 inline constexpr int kIdOk = 1;

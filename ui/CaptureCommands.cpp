@@ -18,12 +18,14 @@
 #include <algorithm>
 
 #include "capture/CaptureLoop.h"
+#include "drivers/CaptureFilter.h"
 #include "drivers/gui/PCAPIfDlg.h"
 #include "drivers/gui/WSACAPIfDlg.h"
 #include "files/CaptureFile.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "resources/Resources.h"
+#include "ui/CaptureFilterDlg.h"
 #include "ui/PacketListModel.h"
 #include "ui/VizirMainWindow.h"
 
@@ -32,6 +34,8 @@ namespace {
 VizirMainWindow::InterfaceSelector interfaceSelector;
 VizirMainWindow::WaitHook waitHook;
 CaptureDrivers* driversOverride = nullptr;
+// The most of a capture filter expression the title shows.
+constexpr size_t kTitleFilterLength = 120;
 
 bool OnInterfaceThread() {
     return QThread::currentThread() == QCoreApplication::instance()->thread();
@@ -174,6 +178,73 @@ void VizirMainWindow::ClearCommand() {
     }
     ClearCapture();
     if (wasCapturing) StartCapture();
+}
+
+void VizirMainWindow::CaptureFilterCommand() {
+    if (RefusedWhileLoading()) return;
+    CaptureFilterDlg dialog(MainWidget(), captureMethod.load(), CaptureFilter::Expression());
+    std::string expression;
+    if (dialog.Run(expression)) ApplyCaptureFilter(expression);
+}
+
+void VizirMainWindow::ApplyCaptureFilter(const std::string& expression) {
+    if (expression == CaptureFilter::Expression()) {
+        RememberCaptureFilter(expression);
+        return;
+    }
+    // Each driver takes the expression as it starts: a running capture stops, confirmed as
+    // Clear's is, and starts again with the new one.
+    const bool wasCapturing = IsCapturing() != 0;
+    if (wasCapturing) {
+        StopCapture();
+        if (!AwaitCaptureStop()) {
+            CaptureDidNotStop("Capture Filter");
+            return;
+        }
+    }
+    CaptureFilter::SetExpression(expression);
+    WriteRegString(CaptureFilter::kSetting, expression.c_str());
+    RememberCaptureFilter(expression);
+    ShowTitle();
+    if (wasCapturing) {
+        StartCommand();
+        // Refused (the capture rights check is still running): the window shows it stopped.
+        if (!IsCapturing()) CaptureStopped();
+    } else {
+        ShowCaptureState();
+    }
+}
+
+void VizirMainWindow::ShowCaptureState() {
+    // The pane holds the state text after its two blanks, then the old filter while one was
+    // set; a pane that shows no state yet is left empty.
+    // A text the capture thread posted and the pane has not shown yet is the newer one.
+    std::string state;
+    {
+        std::lock_guard<std::mutex> guard(pendingStatus_[1].lock);
+        if (pendingStatus_[1].posted) state = pendingStatus_[1].text;
+    }
+    if (state.empty()) state = GetStatusBar()->PaneText(1).toStdString();
+    state.erase(0, std::min(state.find_first_not_of(' '), state.size()));
+    if (state.empty()) return;
+    state = state.substr(0, state.find(" \u00b7 "));
+    ShowStatus(CaptureStateText(state).c_str(), 1);
+}
+
+void VizirMainWindow::SetText(const char* text) {
+    title_ = text ? text : "";
+    ShowTitle();
+}
+
+void VizirMainWindow::ShowTitle() {
+    std::string title = title_;
+    std::string filter = CaptureFilter::Expression();
+    if (!filter.empty()) {
+        // A long expression stays readable in the title bar; the dialog shows it whole.
+        if (filter.size() > kTitleFilterLength) filter = filter.substr(0, kTitleFilterLength) + "...";
+        title += " [filter: " + filter + "]";
+    }
+    AppMainWindow::SetText(title.c_str());
 }
 
 void VizirMainWindow::ChangeCaptureMethod(int method) {

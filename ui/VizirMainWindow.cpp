@@ -16,6 +16,7 @@
 #include "capture/CaptureFilters.h"
 #include "capture/CaptureLoop.h"
 #include "decode/Dispatch.h"
+#include "drivers/CaptureFilter.h"
 #include "files/CaptureFile.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -165,6 +166,14 @@ bool VizirMainWindow::CreateContent() {
     CheckMenuItem(res::kCmdPacketParser, true);
     CaptureStopped();
     RestoreFont();
+
+    // The filter every capture starts with. One that no longer compiles (an edited setting) is
+    // kept: the capture then fails with the library's reason rather than run unfiltered.
+    str filter;
+    AppRegKey().GetString(CaptureFilter::kSetting, filter, "");
+    CaptureFilter::SetExpression(filter.c_str());
+    title_ = version_.productName.c_str();
+    ShowTitle();
 
     const uint32_t method = ReadRegNumber("CaptureMethod", 0);
     if (method >= 1 && method <= 3) {
@@ -671,6 +680,9 @@ void VizirMainWindow::OnCommand(int id, int code) {
         }
         case res::kCmdFindNext:
             FindNext(searchText);
+            return;
+        case res::kCmdCaptureFilter:
+            CaptureFilterCommand();
             return;
         default:
             return;

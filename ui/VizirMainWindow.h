@@ -73,6 +73,9 @@ public:
     // Puts the selected packet's description on the clipboard.
     bool CopySelectedPacket();
 
+    // The title as the framework makes it, with the capture filter after it while one is set.
+    void SetText(const char* text) override;
+
     // The capture state as the status bar and the tool bar show it.
     void CaptureStarted();
     void CaptureStopped();
@@ -165,6 +168,13 @@ private:
     void StartCommand();
     void StopCommand();
     void ClearCommand();
+    // "Capture Filter...": the dialog, then the expression applied: kept, shown, and a running
+    // capture restarted with it.
+    void CaptureFilterCommand();
+    void ApplyCaptureFilter(const std::string& expression);
+    // Pane 1's capture state text again, with the filter as it is now.
+    void ShowCaptureState();
+    void ShowTitle();
     // A capture that ended without the Stop command: the stopped appearance, pane 0 left to the
     // reason already shown there (or given).
     void ShowCaptureEnded(const char* reason);
@@ -196,6 +206,7 @@ private:
     std::atomic<bool> unsaved_{false};
     bool dragging_ = false;
     bool shownCapturing_ = false;
+    std::string title_;  // without the capture filter
 
     bool loading_ = false;
     std::string loadNotice_;  // the last text a load put in status pane 0

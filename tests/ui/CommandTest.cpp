@@ -92,7 +92,8 @@ TEST_F(CommandTest, TheMenuBarHoldsTheItemsInOrder) {
                                         "&ASCII Data\tF11", "-", "Auto &Scroll\tCtrl+A",
                                         "&Font"}));
     EXPECT_EQ(texts(window->TopMenu(3)),
-              (std::vector<std::string>{"&Start\tF5", "Sto&p\tF6", "-", "&Mode"}));
+              (std::vector<std::string>{"&Start\tF5", "Sto&p\tF6", "-", "&Mode", "-",
+                                        "Capture &Filter..."}));
     EXPECT_EQ(texts(ModeMenu()),
               (std::vector<std::string>{"&IP Capture (Windows 2000, XP)",
                                         "&Network Monitor Driver", "WinPCap"}));
@@ -110,7 +111,7 @@ TEST_F(CommandTest, TheMenuBarHoldsTheItemsInOrder) {
         {40002, window->TopMenu(3)->actions()[0]}, {40003, window->TopMenu(3)->actions()[1]},
         {40004, ModeMenu()->actions()[0]},         {40016, ModeMenu()->actions()[1]},
         {40021, ModeMenu()->actions()[2]},         {40025, window->TopMenu(4)->actions()[0]},
-        {40134, window->TopMenu(5)->actions()[0]},
+        {40134, window->TopMenu(5)->actions()[0]}, {40040, window->TopMenu(3)->actions()[5]},
     };
     for (const auto& [command, action] : commands) {
         EXPECT_EQ(window->MenuAction(command), action) << command;
