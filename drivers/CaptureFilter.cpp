@@ -2,9 +2,6 @@
 
 #include <dlfcn.h>
 #include <pcap/pcap.h>
-#include <sys/socket.h>
-
-#include <cerrno>
 #include <mutex>
 
 #include "drivers/IPCAP.h"
@@ -98,28 +95,12 @@ std::string Check(const std::string& expression, int method) {
     return Compile(expression, LinkTypeOfMethod(method), program, error) ? std::string() : error;
 }
 
-int Attach(int fd, const std::vector<sock_filter>& program) {
-    if (program.empty()) return 0;
-    const sock_fprog attached{static_cast<unsigned short>(program.size()),
-                              const_cast<sock_filter*>(program.data())};
-    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) == 0 ? 0
-                                                                                          : errno;
-}
-
-std::vector<sock_filter> Chain(std::vector<sock_filter> first,
-                               const std::vector<sock_filter>& then) {
-    if (then.empty()) return first;
-    const size_t start = first.size();
-    for (size_t i = 0; i < start; ++i) {
-        sock_filter& step = first[i];
-        // A return of 0 drops the frame and stays; so does a return of a register (none of
-        // the programs chained here has one).
-        if (step.code == (BPF_RET | BPF_K) && step.k != 0) {
-            step = sock_filter{BPF_JMP | BPF_JA, 0, 0, static_cast<uint32_t>(start - i - 1)};
-        }
-    }
-    first.insert(first.end(), then.begin(), then.end());
-    return first;
+bool CompileCurrent(int method, std::vector<sock_filter>& program, std::string& reason) {
+    const std::string expression = Expression();
+    std::string error;
+    if (Compile(expression, LinkTypeOfMethod(method), program, error)) return true;
+    reason = "capture filter '" + expression + "': " + error;
+    return false;
 }
 
 void SetExpression(const std::string& expression) {

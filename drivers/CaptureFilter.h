@@ -29,6 +29,10 @@ bool Compile(const std::string& expression, int linkType, std::vector<sock_filte
 // Empty when the expression compiles for the method's frames, else the message.
 std::string Check(const std::string& expression, int method);
 
+// The current expression (below) compiled for a method's frames, as a driver does when it
+// starts; false with the reason the capture cannot start: "capture filter 'EXPR': message".
+bool CompileCurrent(int method, std::vector<sock_filter>& program, std::string& reason);
+
 // Attaches the program to a socket (nothing for an empty one); 0 or errno.
 int Attach(int fd, const std::vector<sock_filter>& program);
 // The program run after `first`: each of first's returns that keeps a frame goes on to `then`

@@ -260,9 +260,23 @@ std::string SendRequest(const char* interface) {
     return std::string("TWCAP 1 send ") + interface + "\n";
 }
 
-std::string PcapRequest(const char* device, int snapshotLength, int bufferBytes, int timeoutMs) {
+// The capture filter as the request carries it: lowercase hexadecimal, two digits a byte, so that
+// its blanks do not split fields.
+std::string HexText(const std::string& text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char c : text) {
+        hex += kDigits[c >> 4];
+        hex += kDigits[c & 15];
+    }
+    return hex;
+}
+
+std::string PcapRequest(const char* device, int snapshotLength, int bufferBytes, int timeoutMs,
+                        const std::string& filter) {
     return std::string("TWCAP 1 pcap ") + device + " " + std::to_string(snapshotLength) + " " +
-           std::to_string(bufferBytes) + " " + std::to_string(timeoutMs) + "\n";
+           std::to_string(bufferBytes) + " " + std::to_string(timeoutMs) +
+           (filter.empty() ? "" : " " + HexText(filter)) + "\n";
 }
 
 int RequestSocket(const HelperCommand& helper, const std::string& request, std::string& error,
@@ -295,14 +309,15 @@ int OpenSendSocket(const char* interface, std::string& error) {
 // ---- PcapStream ----
 
 bool PcapStream::Open(const HelperCommand& helper, const char* device, int snapshotLength,
-                      int bufferBytes, int timeoutMs, std::string& error) {
+                      int bufferBytes, int timeoutMs, const std::string& filter,
+                      std::string& error) {
     Close();
     closedCounts_ = false;
     if (!Spawn(helper, pid_, socket_, error)) return false;
     std::string detail;
     std::vector<int> fds;
-    bool good = Ask(socket_, PcapRequest(device, snapshotLength, bufferBytes, timeoutMs), detail,
-                    fds, error);
+    bool good = Ask(socket_, PcapRequest(device, snapshotLength, bufferBytes, timeoutMs, filter),
+                    detail, fds, error);
     struct stat shape{};
     const uint64_t total = kRingHeaderBytes + kRingDataBytes;
     void* map = MAP_FAILED;

@@ -84,7 +84,8 @@ int AdministratorCheck();
 // The requests, as the helper reads them.
 std::string PacketRequest(const char* interface, int type, int protocol);
 std::string SendRequest(const char* interface);
-std::string PcapRequest(const char* device, int snapshotLength, int bufferBytes, int timeoutMs);
+std::string PcapRequest(const char* device, int snapshotLength, int bufferBytes, int timeoutMs,
+                        const std::string& filter = {});
 
 // A packet socket (type SOCK_RAW or SOCK_DGRAM, protocol 0, ETH_P_ALL or ETH_P_IP in host order)
 // bound to the interface, close-on-exec, from this process or from the helper; -1 with the
@@ -115,9 +116,10 @@ public:
     PcapStream(const PcapStream&) = delete;
     PcapStream& operator=(const PcapStream&) = delete;
 
-    // Starts the helper on the device; false with the reason in `error`.
+    // Starts the helper on the device, with the capture filter expression (empty: none); false
+    // with the reason in `error`.
     bool Open(const HelperCommand& helper, const char* device, int snapshotLength,
-              int bufferBytes, int timeoutMs, std::string& error);
+              int bufferBytes, int timeoutMs, const std::string& filter, std::string& error);
     bool IsOpen() const { return header_ != nullptr; }
     // pcap_datalink of the device.
     int LinkType() const;

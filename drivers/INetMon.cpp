@@ -7,7 +7,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
+#include "drivers/CaptureFilter.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
 #include "framework/StringCollection.h"
@@ -196,7 +198,18 @@ bool INetMon::Start() {
     }
     const NetMonBlob network = networkBlob.load();
     if (!network) return false;
-    uint32_t status = object->Connect(network, nullptr, &INetMon::OnFrames, this, errorBlob);
+    std::vector<sock_filter> wanted;
+    std::string why;
+    if (!CaptureFilter::CompileCurrent(2, wanted, why)) {
+        SetFailure(why);
+        return false;
+    }
+    uint32_t status = object->SetKernelFilter(CaptureFilter::ProgramText(wanted).c_str());
+    if (!Ok(status)) {
+        SetFailure("cannot filter on " + NetworkName() + ": " + StatusText(status));
+        return false;
+    }
+    status = object->Connect(network, nullptr, &INetMon::OnFrames, this, errorBlob);
     if (Ok(status)) {
         status = object->Start();
         if (Ok(status)) return true;

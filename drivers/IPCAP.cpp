@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "decode/LinkTypes.h"
+#include "drivers/CaptureFilter.h"
 #include "drivers/PacketRing.h"
 #include "framework/ErrorLog.h"
 #include "framework/Registry.h"
@@ -146,6 +147,9 @@ IPCAP::IPCAP() {
     Bind(library_, datalink_, "pcap_datalink");
     Bind(library_, setNonblock_, "pcap_setnonblock");
     Bind(library_, selectableFd_, "pcap_get_selectable_fd");
+    Bind(library_, compile_, "pcap_compile");
+    Bind(library_, setFilter_, "pcap_setfilter");
+    Bind(library_, freeCode_, "pcap_freecode");
     if (!stored) deviceName_ = FirstEthernetAdapter().c_str();
 }
 
@@ -185,18 +189,37 @@ pcap* IPCAP::Open() {
             close_(handle);
             return nullptr;
         }
-        return handle;
+        return Filtered(handle);
     }
     pcap* handle = openLive_(adapter_.c_str(), kSnapshotLength, 1, kReadTimeoutMs, error);
     if (!handle) openError_ = error;
-    return handle;
+    return handle ? Filtered(handle) : nullptr;
+}
+
+pcap* IPCAP::Filtered(pcap* handle) {
+    const std::string expression = CaptureFilter::Expression();
+    if (expression.empty()) return handle;
+    // Compiled for the adapter's own link type; the library keeps out what its ring held from
+    // before the filter.
+    bpf_program program{};
+    bool set = false;
+    if (compile_ && setFilter_ && freeCode_ &&
+        compile_(handle, &program, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0) {
+        set = setFilter_(handle, &program) == 0;
+        freeCode_(&program);
+    }
+    if (set) return handle;
+    openError_ = "capture filter: " + std::string(compile_ && getErr_ ? getErr_(handle)
+                                                                   : "libpcap cannot compile");
+    close_(handle);
+    return nullptr;
 }
 
 int IPCAP::OpenStream() {
     openError_.clear();
     std::lock_guard<std::mutex> lock(handleLock_);
     if (!stream_.Open(CaptureRights::DefaultHelper(), adapter_.c_str(), kSnapshotLength,
-                      kBufferBytes, kReadTimeoutMs, openError_)) {
+                      kBufferBytes, kReadTimeoutMs, CaptureFilter::Expression(), openError_)) {
         return -1;
     }
     return stream_.LinkType();
@@ -206,6 +229,13 @@ bool IPCAP::Start() {
     if (running_.load()) return true;
     if (!openLive_ || !dispatch_ || !close_) return false;
     ClearFailure();
+    // An expression that does not compile is refused before the adapter is opened.
+    std::vector<sock_filter> program;
+    std::string why;
+    if (!CaptureFilter::CompileCurrent(3, program, why)) {
+        SetFailure(why);
+        return false;
+    }
     if (!handle_.load() && !stream_.IsOpen()) {
         adapter_ = deviceName_.c_str();
         if (adapter_.empty()) {

@@ -24,6 +24,7 @@ struct pcap;
 struct pcap_if;
 struct pcap_pkthdr;
 struct pcap_stat;
+struct bpf_program;
 
 class IPCAP : public ICapture {
 public:
@@ -96,6 +97,9 @@ private:
     bool InterfaceLost();
     // Opens the adapter named by adapter_: every handle the driver uses comes from here.
     pcap* Open();
+    // The open handle with the capture filter set in the kernel; null, with openError_ set and
+    // the handle closed, when the library cannot set it.
+    pcap* Filtered(pcap* handle);
     void TakeCounts(pcap* handle);  // under handleLock_
     // The first adapter that is up, not loopback and delivers Ethernet; empty when there is none.
     std::string FirstEthernetAdapter();
@@ -127,6 +131,9 @@ private:
     int (*datalink_)(pcap*) = nullptr;
     int (*setNonblock_)(pcap*, int, char*) = nullptr;
     int (*selectableFd_)(pcap*) = nullptr;
+    int (*compile_)(pcap*, bpf_program*, const char*, int, uint32_t) = nullptr;
+    int (*setFilter_)(pcap*, bpf_program*) = nullptr;
+    void (*freeCode_)(bpf_program*) = nullptr;
 
     // Set by Start for the receive thread: the adapter's link type (on the files' numbering), the
     // name and index of the interface it was opened on (index 0 for the library's pseudo

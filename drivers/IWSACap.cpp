@@ -17,6 +17,7 @@
 #include <cstring>
 #include <thread>
 
+#include "drivers/CaptureFilter.h"
 #include "drivers/CaptureRightsClient.h"
 #include "framework/Bytes.h"
 #include "framework/ErrorLog.h"
@@ -101,8 +102,9 @@ int OpenCaptureSocket(const std::string& interface, std::string& error) {
 }
 
 // The kernel hands on only IPv4, and on loopback, where every datagram passes twice, only the
-// incoming copy (libpcap drops the outgoing one there too). 0 or errno.
-int KeepIpv4Once(int fd, bool loopback) {
+// incoming copy (libpcap drops the outgoing one there too); then what the capture filter keeps.
+// 0 or errno.
+int KeepIpv4Once(int fd, bool loopback, const std::vector<sock_filter>& wanted) {
     constexpr uint32_t kProtocol = static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PROTOCOL);
     constexpr uint32_t kPacketType = static_cast<uint32_t>(SKF_AD_OFF + SKF_AD_PKTTYPE);
     std::vector<sock_filter> code = {
@@ -115,8 +117,7 @@ int KeepIpv4Once(int fd, bool loopback) {
     }
     code.push_back(BPF_STMT(BPF_RET | BPF_K, 0x40000));  // the whole datagram
     code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
-    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
-    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 ? 0 : errno;
+    return CaptureFilter::Attach(fd, CaptureFilter::Chain(std::move(code), wanted));
 }
 
 std::string AddressText(uint32_t address) {
@@ -199,6 +200,11 @@ bool IWSACap::Start() {
         return false;
     }
     std::string why;
+    std::vector<sock_filter> wanted;
+    if (!CaptureFilter::CompileCurrent(1, wanted, why)) {
+        SetFailure(why);
+        return false;
+    }
     const int fd = OpenCaptureSocket(holder.name, why);
     if (fd < 0) {
         Report(nullptr, 0, "Unable to allocate socket", 3);
@@ -216,7 +222,7 @@ bool IWSACap::Start() {
     link.sll_family = AF_PACKET;
     link.sll_protocol = htons(ETH_P_ALL);
     link.sll_ifindex = static_cast<int>(holder.index);
-    if (const int error = KeepIpv4Once(fd, holder.loopback); error != 0) {
+    if (const int error = KeepIpv4Once(fd, holder.loopback, wanted); error != 0) {
         return fail("Unable to bind to address.", error,
                     "cannot filter " + holder.name + ": " + std::strerror(error));
     }

@@ -135,7 +135,10 @@ public:
                              void* context, NetMonBlob errorBlob) = 0;            // 3
     virtual uint32_t Disconnect() = 0;                                            // 4
     virtual uint32_t QueryStatistics(NetMonStatistics* out) = 0;                  // 5
-    virtual uint32_t Unused6() = 0;                                               // 6
+    // The kernel filter the next Connect attaches before any frame arrives: a program as text,
+    // "count,code jt jf k,..." (tcpdump -ddd); null or "0" for none. kNetMonBadArgument for text
+    // that is no such program.
+    virtual uint32_t SetKernelFilter(const char* program) = 0;                     // 6
     virtual uint32_t Start() = 0;                                                 // 7
     virtual uint32_t Pause() = 0;                                                 // 8
     virtual uint32_t Resume() = 0;                                                // 9

@@ -3,12 +3,15 @@
 // exactly what the helper runs; whether the interface exists is asked afterwards, of the system.
 //
 // A request is one message on the helper's socket: printable ASCII, fields separated by one
-// blank, ended by a line feed, at most 255 bytes in all:
+// blank, ended by a line feed, at most kMaxRequest bytes in all:
 //
 //   TWCAP 1 packet INTERFACE raw|dgram none|all|ip   a packet socket bound to the interface
 //   TWCAP 1 send INTERFACE                           a packet socket that only sends, bound
-//   TWCAP 1 pcap DEVICE SNAPLEN BUFFER TIMEOUT       libpcap on the device ("any" included),
-//                                                    its frames streamed back
+//   TWCAP 1 pcap DEVICE SNAPLEN BUFFER TIMEOUT [FILTER]
+//                                                    libpcap on the device ("any" included),
+//                                                    its frames streamed back; FILTER is a
+//                                                    capture filter expression in lowercase
+//                                                    hexadecimal, two digits a byte
 //
 // "none" opens the socket with protocol 0: bound but receiving nothing until the caller binds it
 // again, so that nothing arrives before its filter and ring are in place.
@@ -25,7 +28,9 @@
 
 namespace capturehelper {
 
-constexpr size_t kMaxRequest = 255;
+// The longest capture filter expression, and so the longest request.
+constexpr size_t kMaxFilter = 8192;
+constexpr size_t kMaxRequest = 255 + 2 * kMaxFilter;
 constexpr int kVersion = 1;
 
 struct Request {
@@ -37,7 +42,26 @@ struct Request {
     int snapshotLength = 0;     // pcap
     int bufferBytes = 0;        // pcap
     int timeoutMs = 0;          // pcap
+    std::string filter;         // pcap: the capture filter expression, empty for none
 };
+
+// The capture filter field: false for one that is not lowercase hexadecimal, two digits a byte,
+// of 1 to kMaxFilter bytes of text (printable, blanks, tabs, line ends).
+inline bool ParseFilterField(std::string_view field, std::string& expression) {
+    if (field.empty() || field.size() % 2 != 0 || field.size() > 2 * kMaxFilter) return false;
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    };
+    expression.clear();
+    for (size_t i = 0; i < field.size(); i += 2) {
+        const int high = digit(field[i]), low = digit(field[i + 1]);
+        if (high < 0 || low < 0) return false;
+        const char c = static_cast<char>(high * 16 + low);
+        if ((c < 0x20 || c > 0x7e) && c != '\t' && c != '\n' && c != '\r') return false;
+        expression += c;
+    }
+    return true;
+}
 
 // A field of the caller's as it may appear in a reason: printable already, but cut short.
 inline std::string Quoted(std::string_view field) {
@@ -69,7 +93,9 @@ inline bool ParseRequest(std::string_view bytes, Request& request, std::string& 
         return false;
     };
     if (bytes.empty()) return fail("request is empty");
-    if (bytes.size() > kMaxRequest) return fail("request is longer than 255 bytes");
+    if (bytes.size() > kMaxRequest) {
+        return fail("request is longer than " + std::to_string(kMaxRequest) + " bytes");
+    }
     if (bytes.back() != '\n') return fail("request does not end in a line feed");
     bytes.remove_suffix(1);
     for (const char c : bytes) {
@@ -103,7 +129,8 @@ inline bool ParseRequest(std::string_view bytes, Request& request, std::string& 
     } else {
         return fail("unknown request " + Quoted(verb));
     }
-    if (fields.size() != expected) {
+    // A pcap request may carry a capture filter.
+    if (fields.size() != expected && !(verb == "pcap" && fields.size() == expected + 1)) {
         return fail("request " + Quoted(verb) + " takes " + std::to_string(expected - 3) +
                     (expected == 4 ? " field" : " fields"));
     }
@@ -141,6 +168,10 @@ inline bool ParseRequest(std::string_view bytes, Request& request, std::string& 
             }
             if (!ParseNumber(fields[6], 1, 1000, request.timeoutMs)) {
                 return fail("read time-out " + Quoted(fields[6]) + " is not 1 to 1000 ms");
+            }
+            request.filter.clear();
+            if (fields.size() == 8 && !ParseFilterField(fields[7], request.filter)) {
+                return fail("capture filter " + Quoted(fields[7]) + " is not hexadecimal text");
             }
             break;
     }

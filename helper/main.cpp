@@ -137,7 +137,9 @@ std::string ReadRequest() {
     // Descriptors sent along are not wanted: a zero-length control buffer discards them.
     const ssize_t n = recvmsg(kSocket, &message, MSG_CMSG_CLOEXEC);
     if (n <= 0) _exit(1);
-    if (message.msg_flags & MSG_TRUNC) Refuse("request is longer than 255 bytes");
+    if (message.msg_flags & MSG_TRUNC) {
+        Refuse("request is longer than " + std::to_string(capturehelper::kMaxRequest) + " bytes");
+    }
     return std::string(buffer, static_cast<size_t>(n));
 }
 
@@ -173,6 +175,9 @@ struct Pcap {
     int (*dispatch)(pcap_t*, int, pcap_handler, u_char*);
     void (*breakloop)(pcap_t*);
     int (*stats)(pcap_t*, pcap_stat*);
+    int (*compile)(pcap_t*, bpf_program*, const char*, int, bpf_u_int32);
+    int (*setfilter)(pcap_t*, bpf_program*);
+    void (*freecode)(bpf_program*);
     bool nanoseconds = false;
 
     template <class F>
@@ -191,7 +196,9 @@ struct Pcap {
                Bind(geterr, "pcap_geterr") && Bind(datalink, "pcap_datalink") &&
                Bind(setnonblock, "pcap_setnonblock") &&
                Bind(selectableFd, "pcap_get_selectable_fd") && Bind(dispatch, "pcap_dispatch") &&
-               Bind(breakloop, "pcap_breakloop") && Bind(stats, "pcap_stats");
+               Bind(breakloop, "pcap_breakloop") && Bind(stats, "pcap_stats") &&
+               Bind(compile, "pcap_compile") && Bind(setfilter, "pcap_setfilter") &&
+               Bind(freecode, "pcap_freecode");
     }
 };
 
@@ -305,6 +312,18 @@ bool InterfaceDeleted(unsigned index) {
     pcap.nanoseconds = pcap.setPrecision && pcap.setPrecision(stream.handle, 1) == 0;
     if (pcap.activate(stream.handle) < 0) Refuse(pcap.geterr(stream.handle));
     DropOrRefuse();
+    // The expression is read by the library with every capability gone; the library keeps out
+    // of the stream what its ring held from before the filter.
+    if (!request.filter.empty()) {
+        bpf_program program{};
+        if (pcap.compile(stream.handle, &program, request.filter.c_str(), 1,
+                         PCAP_NETMASK_UNKNOWN) != 0) {
+            Refuse(std::string("capture filter: ") + pcap.geterr(stream.handle));
+        }
+        const bool set = pcap.setfilter(stream.handle, &program) == 0;
+        pcap.freecode(&program);
+        if (!set) Refuse(std::string("capture filter: ") + pcap.geterr(stream.handle));
+    }
 
     const int memory = memfd_create("tidewatch-frames", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     const uint64_t total = kRingHeaderBytes + kRingDataBytes;

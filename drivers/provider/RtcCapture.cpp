@@ -14,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "drivers/CaptureFilter.h"
 #include "drivers/CaptureRightsClient.h"
 #include "drivers/provider/Networks.h"
 #include "framework/Bytes.h"
@@ -95,7 +96,9 @@ uint32_t RtcCapture::Connect(NetMonBlob network, NetMonStatusProc, NetMonFramesP
     packet_mreq promiscuous{};
     promiscuous.mr_ifindex = ifindex;
     promiscuous.mr_type = PACKET_MR_PROMISC;
-    int error = ring_.Map(socket_, kRing);
+    // The filter goes on before the bind: no frame it refuses reaches the ring.
+    int error = CaptureFilter::Attach(socket_, filter_);
+    if (error == 0) error = ring_.Map(socket_, kRing);
     if (error == 0 &&
         (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
          setsockopt(socket_, SOL_PACKET, PACKET_ADD_MEMBERSHIP, &promiscuous,
@@ -156,6 +159,16 @@ uint32_t RtcCapture::QueryStatistics(NetMonStatistics* out) {
     CollectKernelCounts();
     *out = statistics_;
     return kNetMonOk;
+}
+
+uint32_t RtcCapture::SetKernelFilter(const char* program) {
+    return npp::NoThrow([&] {
+        std::vector<sock_filter> parsed;
+        if (program && !CaptureFilter::ParseProgram(program, parsed)) return kNetMonBadArgument;
+        std::lock_guard<std::mutex> lock(mutex_);
+        filter_ = std::move(parsed);
+        return kNetMonOk;
+    });
 }
 
 uint32_t RtcCapture::Start() {

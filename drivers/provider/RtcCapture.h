@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <linux/filter.h>
+
 #include "drivers/NetMonRecords.h"
 #include "drivers/PacketRing.h"
 
@@ -30,7 +32,7 @@ public:
                      void* context, NetMonBlob errorBlob) override;
     uint32_t Disconnect() override;
     uint32_t QueryStatistics(NetMonStatistics* out) override;
-    uint32_t Unused6() override { return kNetMonNotImplemented; }
+    uint32_t SetKernelFilter(const char* program) override;
     uint32_t Start() override;
     uint32_t Pause() override;
     uint32_t Resume() override;
@@ -69,6 +71,7 @@ private:
     bool running_ = false, paused_ = false, stopping_ = false, delivering_ = false;
     NetMonStatistics statistics_{};
     std::vector<uint8_t> table_;  // the frame table, sized once for the fullest block
+    std::vector<sock_filter> filter_;  // attached at Connect; empty: none
 
     std::mutex sendMutex_;
     int sendSocket_ = -1;

@@ -44,7 +44,17 @@ TEST(HelperRequest, AcceptsWhatTheCallerAsksAndRefusesAnythingElseWithItsReason)
         {SendRequest("veth-a.1"), ""},
         {PcapRequest("any", 65536, 4 << 20, 50), ""},
         {"", "request is empty"},
-        {std::string(255, 'a') + "\n", "request is longer than 255 bytes"},
+        {std::string(capturehelper::kMaxRequest, 'a') + "\n",
+         "request is longer than " + std::to_string(capturehelper::kMaxRequest) + " bytes"},
+        {PcapRequest("lo", 65536, 4 << 20, 50, std::string(capturehelper::kMaxFilter, '(')), ""},
+        {PcapRequest("lo", 65536, 4 << 20, 50, std::string(capturehelper::kMaxFilter + 1, '(')),
+         "capture filter \"28282828282828282828282828282828...\" is not hexadecimal text"},
+        {"TWCAP 1 pcap lo 65536 4194304 50 7463702\n", "capture filter \"7463702\" is not "
+                                                        "hexadecimal text"},
+        {"TWCAP 1 pcap lo 65536 4194304 50 5A43\n", "capture filter \"5A43\" is not hexadecimal text"},
+        {PcapRequest("lo", 65536, 4 << 20, 50, "tcp\x01"), "capture filter \"74637001\" is not "
+                                                           "hexadecimal text"},
+        {"TWCAP 1 pcap lo 65536 4194304 50 74 63\n", "request \"pcap\" takes 4 fields"},
         {"TWCAP 1 send lo", "request does not end in a line feed"},
         {"TWCAP 1 send l\to\n", "request holds a byte that is not printable text"},
         {"TWCAP 1 send \xc3\xa9t\n", "request holds a byte that is not printable text"},
@@ -87,14 +97,15 @@ TEST(HelperRequest, ReadsBackWhatTheCallerAsked) {
     ASSERT_TRUE(capturehelper::ParseRequest(PacketRequest("eth0", SOCK_DGRAM, ETH_P_IP), packet,
                                             error));
     ASSERT_TRUE(capturehelper::ParseRequest(SendRequest("wg0"), send, error));
-    ASSERT_TRUE(capturehelper::ParseRequest(PcapRequest("any", 1500, 1 << 20, 7), pcap, error));
+    ASSERT_TRUE(capturehelper::ParseRequest(PcapRequest("any", 1500, 1 << 20, 7, "udp port 53\n"),
+                                            pcap, error));
     EXPECT_TRUE(packet.kind == Request::Kind::Packet && packet.interface == "eth0" &&
                 packet.socketType == SOCK_DGRAM && packet.protocol == ETH_P_IP);
     EXPECT_TRUE(send.kind == Request::Kind::Send && send.interface == "wg0" &&
                 send.socketType == SOCK_RAW && send.protocol == 0);
     EXPECT_TRUE(pcap.kind == Request::Kind::Pcap && pcap.interface == "any" &&
                 pcap.snapshotLength == 1500 && pcap.bufferBytes == 1 << 20 &&
-                pcap.timeoutMs == 7);
+                pcap.timeoutMs == 7 && pcap.filter == "udp port 53\n");
 }
 
 // Copies of the built helper in a folder of root's, each with the file capabilities given.
@@ -221,7 +232,7 @@ void Keep(void* user, const PcapStream::Frame& frame, const uint8_t* data) {
 TEST_F(HelperAsNobody, StreamsLibpcapFramesWithEveryCapabilityGone) {
     PcapStream stream;
     std::string error;
-    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, error)) << error;
+    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, "", error)) << error;
     EXPECT_EQ(stream.LinkType(), 1);  // Ethernet
     const pid_t pid = stream.HelperPid();
     // Before any frame is read: nobody, no capability in any set, and none to be had again.
@@ -262,7 +273,7 @@ TEST_F(HelperAsNobody, StreamsLibpcapFramesWithEveryCapabilityGone) {
 TEST_F(HelperAsNobody, StreamEndsWithTheReasonWhenItsInterfaceIsDeleted) {
     PcapStream stream;
     std::string error;
-    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, error)) << error;
+    ASSERT_TRUE(stream.Open(In(net_->a), net_->ifA.c_str(), 65536, 4 << 20, 50, "", error)) << error;
     ASSERT_EQ(netns::Shell(net_->InA("ip link del " + net_->ifA)), 0);
     std::vector<Streamed> frames;
     std::string ended;
@@ -295,7 +306,7 @@ TEST_F(HelperAsNobody, RefusesWhatItCannotOpenWithTheReason) {
     }
     PcapStream stream;
     std::string error;
-    EXPECT_FALSE(stream.Open(In(net_->a), "twnone0", 65536, 4 << 20, 50, error));
+    EXPECT_FALSE(stream.Open(In(net_->a), "twnone0", 65536, 4 << 20, 50, "", error));
     EXPECT_EQ(error, "tidewatch-capture: no interface named twnone0");
     EXPECT_FALSE(stream.IsOpen());
 }

@@ -1,5 +1,7 @@
-// The text form of a kernel filter program, apart from the rest of the capture filter: the
-// Network Monitor provider, a library of its own, reads it.
+// What is done with a compiled kernel filter program, apart from compiling: the Network Monitor
+// provider, a library of its own, reads its text form and attaches it.
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -7,6 +9,30 @@
 #include "drivers/CaptureFilter.h"
 
 namespace CaptureFilter {
+
+int Attach(int fd, const std::vector<sock_filter>& program) {
+    if (program.empty()) return 0;
+    const sock_fprog attached{static_cast<unsigned short>(program.size()),
+                              const_cast<sock_filter*>(program.data())};
+    return setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &attached, sizeof attached) == 0 ? 0
+                                                                                          : errno;
+}
+
+std::vector<sock_filter> Chain(std::vector<sock_filter> first,
+                               const std::vector<sock_filter>& then) {
+    if (then.empty()) return first;
+    const size_t start = first.size();
+    for (size_t i = 0; i < start; ++i) {
+        sock_filter& step = first[i];
+        // A return of 0 drops the frame and stays; so does a return of a register (none of
+        // the programs chained here has one).
+        if (step.code == (BPF_RET | BPF_K) && step.k != 0) {
+            step = sock_filter{BPF_JMP | BPF_JA, 0, 0, static_cast<uint32_t>(start - i - 1)};
+        }
+    }
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
 
 std::string ProgramText(const std::vector<sock_filter>& program) {
     std::string text = std::to_string(program.size());
