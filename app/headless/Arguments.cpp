@@ -14,7 +14,8 @@ const char* HeadlessUsage() {
            "       tidewatch --tree FILE [--view parser|raw|ascii] [--packet N]\n"
            "       tidewatch --convert FILE OUT\n"
            "       tidewatch --capture [--method 1|2|3] [--address A.B.C.D | --device NAME]\n"
-           "                 [--count N] [--seconds S] --write FILE\n"
+           "                 [--count N] [--seconds S] [--filter EXPR] --write FILE\n"
+           "       tidewatch --check-filter EXPR [--method 1|2|3]\n"
            "       tidewatch --interfaces\n"
            "       tidewatch --help | --version\n"
            "\n"
@@ -39,6 +40,12 @@ const char* HeadlessUsage() {
            "  --address        the local address method 1 captures on\n"
            "  --device         the interface method 2 or 3 captures on (default: the\n"
            "                   stored one; none stored: it must be given)\n"
+           "  --filter         a capture filter in the libpcap syntax (\"udp port 53\",\n"
+           "                   \"host 10.0.0.5 and tcp\"), run by the kernel: frames it\n"
+           "                   refuses never reach the store (default: the stored one;\n"
+           "                   \"\" for none); one that does not compile is refused, exit 2\n"
+           "  --check-filter   print \"valid\" when EXPR compiles for the method's frames\n"
+           "                   (exit 0), else the library's message (exit 2)\n"
            "  --interfaces     list what each capture method can capture on\n"
            "  Options may come in any order.\n";
 }
@@ -69,6 +76,7 @@ bool ParseCount(const char* text, long& out) {
 
 bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std::string& error) {
     bool viewGiven = false, packetGiven = false, captureGiven = false, fileGiven = false;
+    bool methodGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -99,12 +107,21 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
         } else if (!std::strcmp(arg, "--version")) {
             options.mode = HeadlessMode::Version;
             return true;
-        } else if (modeFlag) {
+        } else if (modeFlag || !std::strcmp(arg, "--check-filter")) {
             if (options.mode != HeadlessMode::Window) {
                 error = "only one mode may be given";
                 return false;
             }
-            options.mode = modeFlag->mode;
+            if (modeFlag) {
+                options.mode = modeFlag->mode;
+            } else {
+                // The expression is the mode's own value, whatever it looks like.
+                const char* v = value(arg);
+                if (!v) return false;
+                options.mode = HeadlessMode::CheckFilter;
+                options.filter = v;
+                options.filterGiven = true;
+            }
         } else if (!std::strcmp(arg, "--view")) {
             const char* v = value(arg);
             if (!v) return false;
@@ -127,7 +144,7 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
                 return false;
             }
             options.method = v[0] - '0';
-            captureGiven = true;
+            methodGiven = true;
         } else if (!std::strcmp(arg, "--address")) {
             const char* v = value(arg);
             if (!v) return false;
@@ -149,6 +166,12 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
             captureGiven = true;
         } else if (!std::strcmp(arg, "--seconds")) {
             if (!number(arg, options.seconds, 1)) return false;
+            captureGiven = true;
+        } else if (!std::strcmp(arg, "--filter")) {
+            const char* v = value(arg);
+            if (!v) return false;
+            options.filter = v;
+            options.filterGiven = true;
             captureGiven = true;
         } else if (!std::strcmp(arg, "--write")) {
             const char* v = value(arg);
@@ -176,7 +199,11 @@ bool ParseHeadlessArguments(int argc, char** argv, HeadlessOptions& options, std
         return false;
     }
     if (captureGiven && mode != HeadlessMode::Capture) {
-        error = "--method, --address, --device, --count, --seconds and --write go with --capture";
+        error = "--address, --device, --count, --seconds, --filter and --write go with --capture";
+        return false;
+    }
+    if (methodGiven && mode != HeadlessMode::Capture && mode != HeadlessMode::CheckFilter) {
+        error = "--method goes with --capture or --check-filter";
         return false;
     }
     if (readsFile && !fileGiven) {

@@ -210,6 +210,9 @@ void TellWhyNotStarted(CaptureStatusView& view, int method, IPCAP& pcap) {
 }  // namespace
 
 int RunCapture(const HeadlessOptions& options) {
+    const int method = CaptureMethodOf(options);
+    // Before anything is opened: a filter that does not compile is the caller's mistake.
+    if (!TakeCaptureFilter(options, method)) return 2;
     if (!OutputUsable(options.write)) return 1;
     static CaptureStatusView view;
     // Told once, as the window does at start; the drivers then fail to start.
@@ -220,11 +223,6 @@ int RunCapture(const HeadlessOptions& options) {
     IWSACap rawSocket;
     const InterfacesKept stored{rawSocket, pcap, netMon};
 
-    int method = options.method;
-    if (method == 0) {
-        const uint32_t stored = ReadRegNumber("CaptureMethod", 1);
-        method = stored >= 1 && stored <= 3 ? static_cast<int>(stored) : 1;
-    }
     if (options.addressGiven) rawSocket.SetCaptureAddress(options.address);
     // The setting itself, not the driver's choice: a default the driver picks is no adapter the
     // user chose.

@@ -20,6 +20,7 @@ constexpr ModeEntry kModes[] = {
     {HeadlessMode::Convert, RunConvert},
     {HeadlessMode::Capture, RunCapture},
     {HeadlessMode::Interfaces, RunInterfaces},
+    {HeadlessMode::CheckFilter, RunCheckFilter},
 };
 
 }  // namespace
