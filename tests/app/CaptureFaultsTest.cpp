@@ -2,12 +2,14 @@
 // capture method, in one harness: the link going down and up, the interface deleted, the address
 // removed, outputs that cannot be written, a full disk under an existing file, a hang-up, bad
 // arguments. Each row says the exit code, the last line on standard error and what the file
-// holds. Beside them: stored times against tcpdump's, and loopback datagrams stored once.
+// holds. Beside them: stored times against tcpdump's, loopback datagrams stored once, and what
+// the kernel filters keep.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <map>
@@ -474,6 +476,64 @@ TEST_F(CaptureFaults, LoopbackDatagramsAreStoredOnce) {
         captures[i]->Signal(SIGINT);
         EXPECT_EQ(captures[i]->Exit(), 0) << captures[i]->Err();
         EXPECT_EQ(OwnRecords(dir_ + "/lo" + std::to_string(i) + ".tdw").size(), 4u);
+    }
+}
+
+// For each capture filter the three methods capture a mixed burst side by side and store exactly
+// the frames `tcpdump -r` keeps of the sent file (method 1: their IPv4 datagrams), byte for byte.
+TEST_F(CaptureFaults, CaptureFiltersKeepExactlyWhatTcpdumpKeeps) {
+    const std::string sent = dir_ + "/burst.pcap", kept = dir_ + "/kept.pcap";
+    ASSERT_EQ(netns::Shell(std::string(TW_GEN_TRAFFIC) + " --count 8192 " + sent), 0);
+    for (const char* expression : {"udp port 53", "tcp", "not arp and not ip6",
+                                   "host 192.168.3.10 and icmp", "ip6"}) {
+        SCOPED_TRACE(expression);
+        std::string error;
+        ASSERT_EQ(netns::Shell("tcpdump -Z root -r " + sent + " -w " + kept + " '" + expression +
+                                   "'",
+                               &error),
+                  0)
+            << error;
+        std::vector<Bytes> frames, datagrams;
+        for (Timed& record : PcapRecords(kept)) {
+            const Bytes& frame = record.bytes;
+            if (frame.size() >= 34 && bytes::LoadBe16(&frame[12]) == 0x0800) {
+                const size_t length = std::min<size_t>(bytes::LoadBe16(&frame[16]), frame.size() - 14);
+                datagrams.emplace_back(frame.begin() + 14, frame.begin() + long(14 + length));
+            }
+            frames.push_back(std::move(record.bytes));
+        }
+        // Each capture ends by itself at its last frame; one that keeps none is stopped.
+        std::vector<std::unique_ptr<Tidewatch>> captures;
+        for (int method : {1, 2, 3}) {
+            const size_t expected = (method == 1 ? datagrams : frames).size();
+            std::vector<std::string> options = {"--filter", expression};
+            if (expected > 0) options.insert(options.end(), {"--count", std::to_string(expected)});
+            captures.push_back(Start(method, dir_ + "/f" + std::to_string(method) + ".tdw", options));
+            ASSERT_TRUE(captures.back()->Started()) << captures.back()->Err();
+        }
+        ASSERT_EQ(netns::Shell(net_->InB("tcpreplay -q --pps 8000 -i " + net_->ifB + " " + sent),
+                               &error),
+                  0)
+            << error;
+        for (int method : {1, 2, 3}) {
+            SCOPED_TRACE("method " + std::to_string(method));
+            Tidewatch& capture = *captures[method - 1];
+            const std::vector<Bytes>& expected = method == 1 ? datagrams : frames;
+            if (expected.empty()) {
+                std::this_thread::sleep_for(500ms);
+                capture.Signal(SIGINT);
+            }
+            EXPECT_EQ(capture.Exit(60s), 0) << capture.Err();
+            std::vector<Bytes> stored;
+            for (Timed& record : OwnRecords(dir_ + "/f" + std::to_string(method) + ".tdw")) {
+                stored.push_back(std::move(record.bytes));
+            }
+            const auto differ = std::mismatch(stored.begin(), stored.end(), expected.begin(),
+                                              expected.end());
+            EXPECT_TRUE(stored == expected)
+                << stored.size() << " stored, " << expected.size() << " kept by tcpdump; first "
+                << "difference at " << (differ.first - stored.begin());
+        }
     }
 }
 
