@@ -21,7 +21,10 @@ its file),
 with tcpdump's beside it; then the medians and the median of the runs' ratios. For (b) the
 window's longest event-loop stall; for (d) and (e) the provider's batch sizes.
 
-    sudo bench/compare_capture.py [BUILD_DIR [REPEAT [CASES [helper|root]]]]
+With --filter EXPR, (a), (c) and (d) run twice, without and with the capture filter EXPR (tcpdump
+gets it too), and the ratio of their burst CPU, filtered to unfiltered, is printed.
+
+    sudo bench/compare_capture.py [--filter EXPR] [BUILD_DIR [REPEAT [CASES [helper|root]]]]
         (defaults: build/release, built here; 5; abcde, the letters of the capturers to run;
         helper)
 """
@@ -36,6 +39,10 @@ import tempfile
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+FILTER = None
+if len(sys.argv) > 2 and sys.argv[1] == "--filter":
+    FILTER = sys.argv[2]
+    del sys.argv[1:3]
 BUILD = sys.argv[1] if len(sys.argv) > 1 else os.path.join(ROOT, "build", "release")
 REPEAT = int(sys.argv[2]) if len(sys.argv) > 2 else 5
 CASES = sys.argv[3] if len(sys.argv) > 3 else "abcde"
@@ -140,6 +147,26 @@ def number(pattern, text):
     return int(found.group(1)) if found else -1
 
 
+def kept(pcap, limit, expression):
+    """The first `limit` frames of the file that the expression (None: any) keeps, as a file."""
+    first, out = os.path.join(work, "first.pcap"), os.path.join(work, "kept.pcap")
+    # -c counts the frames an expression keeps, not those read: the first ones are cut out first.
+    run("tcpdump", "-Z", "root", "-r", pcap, "-c", str(limit), "-w", first)
+    if not expression:
+        return first
+    run("tcpdump", "-Z", "root", "-r", first, "-w", out, expression)
+    return out
+
+
+def frame_count(pcap):
+    data = open(pcap, "rb").read()
+    count, at = 0, 24
+    while at + 16 <= len(data):
+        count += 1
+        at += 16 + struct.unpack_from("<I", data, at + 8)[0]
+    return count
+
+
 def ipv4_frames(pcap, limit):
     data = open(pcap, "rb").read()
     count, at = 0, 24
@@ -152,8 +179,9 @@ def ipv4_frames(pcap, limit):
     return count
 
 
-def burst(traffic, capturer_argv, ready_text, self_ending, name):
-    dump = Process(in_ns(NS_A, "tcpdump", "-i", IF_A, "-n", "-w", os.path.join(files, "tcpdump.pcap")),
+def burst(traffic, capturer_argv, ready_text, self_ending, name, expression=None):
+    dump = Process(in_ns(NS_A, "tcpdump", "-i", IF_A, "-n", "-w", os.path.join(files, "tcpdump.pcap"),
+                         *([expression] if expression else [])),
                    os.path.join(work, "tcpdump.log"))
     capturer = Process(capturer_argv, os.path.join(work, name + ".log"))
     if not dump.wait_for("listening on") or not capturer.wait_for(ready_text):
@@ -188,7 +216,7 @@ def burst(traffic, capturer_argv, ready_text, self_ending, name):
             "dump_dropped": number(r"(\d+) packets? dropped by kernel", dump_log)}
 
 
-def case(label, argv, ready_text, self_ending, name, patterns, expected):
+def case(label, argv, ready_text, self_ending, name, patterns, expected, expression=None):
     """REPEAT bursts of one capturer beside tcpdump: a line for each, then the medians. A VM's
     processor time varies from run to run by more than the differences looked for, so single
     runs say little; the ratio of each run is taken within that run."""
@@ -197,7 +225,7 @@ def case(label, argv, ready_text, self_ending, name, patterns, expected):
         return runs
     print(label)
     for _ in range(REPEAT):
-        r = burst(traffic, argv, ready_text, self_ending, name)
+        r = burst(traffic, argv, ready_text, self_ending, name, expression)
         r["stored"], r["received"], r["dropped"] = (number(pattern, r["log"]) for pattern in patterns)
         own, dump = r["burst_cpu"]
         r["ratio"] = own / max(dump, 1e-6) if own is not None and dump is not None else None
@@ -213,6 +241,8 @@ def case(label, argv, ready_text, self_ending, name, patterns, expected):
               + ("; burst alone " + f"{alone * 1e3:.1f} ms (tcpdump {dump_alone * 1e3:.1f}), "
                  f"ratio {r['burst_ratio']:.2f}" if r["burst_ratio"] is not None else "")
               + f"; tcpdump stored {r['dump_stored']}, dropped {r['dump_dropped']}")
+    if not runs:
+        return runs
     sent = max(statistics.median(r["sent"] for r in runs), 1)
     whole = statistics.median(r["cpu"] for r in runs)
     whole_dump = statistics.median(r["dump_cpu"] for r in runs)
@@ -257,7 +287,6 @@ os.environ["XDG_STATE_HOME"] = work
 traffic = os.path.join(work, "traffic.pcap")
 run(os.path.join(BUILD, "bench", "gen_traffic"), traffic)
 frames = 65535
-ipv4 = ipv4_frames(traffic, frames)
 try:
     run("ip", "netns", "add", NS_A)
     run("ip", "netns", "add", NS_B)
@@ -273,21 +302,37 @@ try:
     out = os.path.join(files, "capture.pcap")
 
     stored_patterns = (r"(\d+) packets captured", r"(\d+) packets received", r"(\d+) packets dropped")
-    case("(a) tidewatch --capture --method 3",
-         capturer(tidewatch, "--capture", "--method", "3", "--device", IF_A, "--write", out),
-         "Capturing (", False, "a", stored_patterns, frames)
+
+    def filtered(label, argv, name, ipv4_share=False):
+        """A capture without the filter, then with it; their burst CPU compared."""
+        runs = {}
+        for expression in [None] + ([FILTER] if FILTER else []):
+            selected = kept(traffic, frames, expression)
+            expected = ipv4_frames(selected, frames) if ipv4_share else frame_count(selected)
+            runs[expression] = case(label + (f", filter {expression!r}" if expression else ""),
+                                    argv + (["--filter", expression] if expression else []),
+                                    "Capturing (", False, name, stored_patterns, expected,
+                                    expression)
+        if FILTER and runs[None] and runs[FILTER]:
+            cpu = [statistics.median(r["only_burst"][0] for r in runs[e]) for e in (None, FILTER)]
+            print(f"  burst alone, filtered to unfiltered CPU: {cpu[1] * 1e3:.1f} / "
+                  f"{cpu[0] * 1e3:.1f} ms = {cpu[1] / max(cpu[0], 1e-6):.2f}")
+        return runs[None]
+
+    filtered("(a) tidewatch --capture --method 3",
+             capturer(tidewatch, "--capture", "--method", "3", "--device", IF_A, "--write", out), "a")
     b = case("(b) the window, offscreen, method 3",
              capturer(window, "--method", "3", "--device", IF_A, "--frames", str(frames),
                    "--seconds", "30"),
              "ready", True, "b", (r"stored (\d+)", r"received (\d+)", r"dropped (\d+)"), frames)
     stalls = [number(r"stall (\d+) ms", r["log"]) for r in b]
     print(f"  longest event-loop stall of each run {stalls} ms (target: at most 100)")
-    case("(c) tidewatch --capture --method 1 (IPv4 share)",
-         capturer(tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A, "--write", out),
-         "Capturing (", False, "c", stored_patterns, ipv4)
-    d = case("(d) tidewatch --capture --method 2",
-             capturer(tidewatch, "--capture", "--method", "2", "--device", IF_A, "--write", out),
-             "Capturing (", False, "d", stored_patterns, frames)
+    filtered("(c) tidewatch --capture --method 1 (IPv4 share)",
+             capturer(tidewatch, "--capture", "--method", "1", "--address", ADDRESS_A, "--write",
+                      out), "c", ipv4_share=True)
+    d = filtered("(d) tidewatch --capture --method 2",
+                 capturer(tidewatch, "--capture", "--method", "2", "--device", IF_A, "--write",
+                          out), "d")
     for r in d:
         print("  " + (re.search(r"\d+ batches from the provider.*", r["log"]) or ["no batches"])[0])
     e = case("(e) the Network Monitor provider alone, each frame copied once",

@@ -72,6 +72,10 @@ bool Compile(const std::string& expression, int linkType, std::vector<sock_filte
         library.compile(dead, &code, expression.c_str(), 1, PCAP_NETMASK_UNKNOWN) == 0;
     if (!compiled) {
         error = library.geterr(dead);
+    } else if (expression.size() > kLongestExpression) {
+        // Refused only once the library took it, so that its message comes first.
+        error = "the expression is longer than " + std::to_string(kLongestExpression) +
+                " characters";
     } else if (code.bf_len > kMostInstructions) {
         error = "the expression compiles to " + std::to_string(code.bf_len) +
                 " instructions; the kernel takes at most " + std::to_string(kMostInstructions);

@@ -14,6 +14,8 @@ namespace CaptureFilter {
 
 // The setting that keeps the expression between runs.
 inline constexpr const char* kSetting = "CaptureFilter";
+// The longest expression taken: the capture helper's request carries no more.
+inline constexpr size_t kLongestExpression = 8192;
 // The most instructions the kernel takes in one program.
 inline constexpr size_t kMostInstructions = BPF_MAXINSNS;
 
@@ -23,7 +25,8 @@ int LinkTypeOfMethod(int method);
 
 // Compiles the expression for frames of the link type. True with the program, which is empty
 // for an empty expression (no filter); false with the library's message, or why it could not
-// compile (no library, a NUL byte, more instructions than the kernel takes).
+// compile (no library, a NUL byte, more instructions than the kernel takes, an expression longer
+// than kLongestExpression).
 bool Compile(const std::string& expression, int linkType, std::vector<sock_filter>& program,
              std::string& error);
 // Empty when the expression compiles for the method's frames, else the message.

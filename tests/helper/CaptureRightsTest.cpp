@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "decode/FrameBuilder.h"
+#include "drivers/CaptureFilter.h"
 #include "drivers/CaptureRightsClient.h"
 #include "drivers/IPCAP.h"
 #include "helper/Request.h"
@@ -33,6 +34,8 @@ using capturehelper::Request;
 using filetest::Bytes;
 
 const std::string kBuiltHelper = TW_BINARY_DIR "/tidewatch-capture";
+static_assert(capturehelper::kMaxFilter == CaptureFilter::kLongestExpression,
+              "every expression the program takes fits the helper's request");
 
 TEST(HelperRequest, AcceptsWhatTheCallerAsksAndRefusesAnythingElseWithItsReason) {
     struct Case {
